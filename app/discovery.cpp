@@ -1,0 +1,134 @@
+#include "app/discovery.h"
+
+#include "app/deviceprobe.h"
+
+#include <QDebug>
+#include <QFileInfo>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <linux/videodev2.h>
+
+namespace {
+
+QString fixedText(const __u8 *field, size_t size)
+{
+    const char *text = reinterpret_cast<const char *>(field);
+    return QString::fromUtf8(text, static_cast<int>(strnlen(text, size)));
+}
+
+// Reads the one frame size of a still image or a video file; an invalid size when unreadable.
+QSize mediaFrameSize(const QString &path)
+{
+    const std::string name = path.toStdString();
+    if (!QFileInfo(path).isFile())
+        return {};
+    if (cv::haveImageReader(name)) {
+        const cv::Mat still = cv::imread(name, cv::IMREAD_COLOR);
+        if (!still.empty())
+            return QSize(still.cols, still.rows);
+    }
+    cv::VideoCapture video(name);
+    if (!video.isOpened())
+        return {};
+    cv::Mat frame;
+    if (!video.read(frame) || frame.empty())
+        return {};
+    return QSize(frame.cols, frame.rows);
+}
+
+} // namespace
+
+QList<CameraInfo> discoverCameras(DeviceProbe &probe)
+{
+    QList<CameraInfo> found;
+    for (int n = 0;; ++n) {
+        CameraInfo info;
+        info.index = n;
+        info.path = QStringLiteral("/dev/video%1").arg(n);
+
+        const int fd = probe.open(info.path);
+        if (fd < 0) {
+            qDebug() << "open" << info.path << "error";
+            break;
+        }
+
+        v4l2_capability cap;
+        std::memset(&cap, 0, sizeof cap);
+        if (probe.ioctl(fd, VIDIOC_QUERYCAP, &cap) == -1) {
+            std::perror("ioctl VIDIOC_QUERYCAP");
+            probe.close(fd);
+            break;
+        }
+        if (!(cap.capabilities & V4L2_CAP_VIDEO_CAPTURE)) {
+            std::printf("open file is not video\n");
+            std::fflush(stdout);
+            probe.close(fd);
+            break;
+        }
+        info.name = fixedText(cap.card, sizeof cap.card);
+        qDebug().noquote() << QStringLiteral("Driver    Name: %1").arg(info.name);
+
+        for (__u32 i = 0;; ++i) {
+            v4l2_fmtdesc fmt;
+            std::memset(&fmt, 0, sizeof fmt);
+            fmt.index = i;
+            fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            if (probe.ioctl(fd, VIDIOC_ENUM_FMT, &fmt) == -1)
+                break;
+            qDebug().noquote() << QStringLiteral("Picture Format: %1")
+                                      .arg(fixedText(fmt.description, sizeof fmt.description));
+            for (__u32 j = 0;; ++j) {
+                v4l2_frmsizeenum size;
+                std::memset(&size, 0, sizeof size);
+                size.index = j;
+                size.pixel_format = fmt.pixelformat;
+                if (probe.ioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) == -1)
+                    break;
+                const int w = static_cast<int>(size.discrete.width);
+                const int h = static_cast<int>(size.discrete.height);
+                qDebug().noquote() << QStringLiteral("width: %1 height: %2").arg(w).arg(h);
+                info.sizes.append(QSize(w, h));
+            }
+        }
+        probe.close(fd);
+        found.append(info);
+    }
+    return found;
+}
+
+QList<CameraInfo> discoverCameraFiles(const QString &fileList)
+{
+    QList<CameraInfo> found;
+    const QStringList entries = fileList.split(QLatin1Char(':'));
+    for (int n = 0; n < entries.size(); ++n) {
+        const QString &path = entries.at(n);
+        const QSize size = mediaFrameSize(path);
+        if (!size.isValid() || size.isEmpty()) {
+            qDebug() << "open" << path << "error";
+            break;
+        }
+        CameraInfo info;
+        info.index = n;
+        info.path = path;
+        info.name = QFileInfo(path).fileName();
+        info.sizes.append(size);
+        info.mediaFile = true;
+        qDebug().noquote() << QStringLiteral("Driver    Name: %1").arg(info.name);
+        qDebug().noquote() << QStringLiteral("width: %1 height: %2").arg(size.width()).arg(size.height());
+        found.append(info);
+    }
+    return found;
+}
+
+QList<CameraInfo> discoverAll(DeviceProbe &probe)
+{
+    const QString files = qEnvironmentVariable(kCameraFilesVariable);
+    if (!files.isEmpty())
+        return discoverCameraFiles(files);
+    return discoverCameras(probe);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "app/camerainfo.h"
+
+#include <QList>
+#include <QString>
+
+class DeviceProbe;
+
+// Probes /dev/video0, /dev/video1, ... until the first node that is missing,
+// cannot be opened or is not a capture device.
+QList<CameraInfo> discoverCameras(DeviceProbe &probe);
+
+// The camera stand-in: one camera per entry of a colon-separated list of
+// media files, until the first entry that cannot be opened.
+QList<CameraInfo> discoverCameraFiles(const QString &fileList);
+
+// The environment variable that switches discovery to the stand-in.
+constexpr const char *kCameraFilesVariable = "VORLANT_CAMERA_FILES";
+
+// Stand-in when the variable is set and not empty, else the device nodes.
+QList<CameraInfo> discoverAll(DeviceProbe &probe);

@@ -1,0 +1,13 @@
+#include "app/deviceprobe.h"
+#include "mainwindow/startup.h"
+
+#include <QApplication>
+#include <QTextCodec>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    SystemDeviceProbe probe;
+    return runVorlant(app, probe);
+}

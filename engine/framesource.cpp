@@ -1,0 +1,145 @@
+#include "engine/framesource.h"
+
+#include "engine/mediafilesource.h"
+#include "engine/videodevicesource.h"
+
+#include <QThread>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <cmath>
+
+namespace {
+constexpr double kDefaultStandInFps = 30.0;
+}
+
+std::unique_ptr<FrameSource> makeFrameSource(const CameraInfo &camera)
+{
+    if (camera.mediaFile)
+        return std::make_unique<MediaFileSource>(camera.path);
+    return std::make_unique<VideoDeviceSource>(camera.index);
+}
+
+VideoDeviceSource::VideoDeviceSource(int deviceNumber) : m_device(deviceNumber) {}
+
+bool VideoDeviceSource::open()
+{
+    return m_capture.open(m_device, cv::CAP_V4L2);
+}
+
+bool VideoDeviceSource::isOpened() const
+{
+    return m_capture.isOpened();
+}
+
+bool VideoDeviceSource::read(cv::Mat &frame)
+{
+    if (!m_capture.isOpened() || !m_capture.read(frame)) {
+        frame.release();
+        return false;
+    }
+    return !frame.empty();
+}
+
+bool VideoDeviceSource::set(int propId, double value)
+{
+    return m_capture.set(propId, value);
+}
+
+double VideoDeviceSource::get(int propId) const
+{
+    return m_capture.get(propId);
+}
+
+void VideoDeviceSource::release()
+{
+    m_capture.release();
+}
+
+MediaFileSource::MediaFileSource(const QString &path) : m_path(path) {}
+
+bool MediaFileSource::open()
+{
+    release();
+    const std::string name = m_path.toStdString();
+    if (cv::haveImageReader(name)) {
+        m_still = cv::imread(name, cv::IMREAD_COLOR);
+        if (!m_still.empty()) {
+            m_fps = kDefaultStandInFps;
+            m_open = true;
+        }
+    }
+    if (!m_open && m_video.open(name)) {
+        const double fps = m_video.get(cv::CAP_PROP_FPS);
+        m_fps = (std::isfinite(fps) && fps > 0.5 && fps < 1000.0) ? fps : kDefaultStandInFps;
+        m_open = true;
+    }
+    m_clock.start();
+    m_nextFrameNs = 0;
+    return m_open;
+}
+
+bool MediaFileSource::isOpened() const
+{
+    return m_open;
+}
+
+void MediaFileSource::pace()
+{
+    const qint64 period = static_cast<qint64>(1e9 / m_fps);
+    const qint64 now = m_clock.nsecsElapsed();
+    if (m_nextFrameNs > now)
+        QThread::usleep(static_cast<unsigned long>((m_nextFrameNs - now) / 1000));
+    // After a long stall, start pacing afresh instead of rushing to catch up.
+    m_nextFrameNs = std::max(m_nextFrameNs, now - period) + period;
+}
+
+bool MediaFileSource::read(cv::Mat &frame)
+{
+    if (!m_open) {
+        frame.release();
+        return false;
+    }
+    pace();
+    if (!m_still.empty()) {
+        m_still.copyTo(frame);
+        return true;
+    }
+    if (m_video.read(frame) && !frame.empty())
+        return true;
+    // At the end of the medium, start again from its first frame.
+    m_video.set(cv::CAP_PROP_POS_FRAMES, 0);
+    if (m_video.read(frame) && !frame.empty())
+        return true;
+    frame.release();
+    return false;
+}
+
+bool MediaFileSource::set(int, double)
+{
+    // A file has no controls; like a camera that refuses them.
+    return false;
+}
+
+double MediaFileSource::get(int propId) const
+{
+    if (!m_open)
+        return 0.0;
+    switch (propId) {
+    case cv::CAP_PROP_FPS:
+        return m_fps;
+    case cv::CAP_PROP_FRAME_WIDTH:
+        return m_still.empty() ? m_video.get(propId) : m_still.cols;
+    case cv::CAP_PROP_FRAME_HEIGHT:
+        return m_still.empty() ? m_video.get(propId) : m_still.rows;
+    default:
+        return m_still.empty() ? m_video.get(propId) : 0.0;
+    }
+}
+
+void MediaFileSource::release()
+{
+    m_video.release();
+    m_still.release();
+    m_open = false;
+}

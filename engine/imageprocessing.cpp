@@ -1,0 +1,447 @@
+#include "engine/imageprocessing.h"
+
+#include "app/cache.h"
+#include "engine/detection.h"
+#include "engine/frameconversion.h"
+#include "engine/pipeline.h"
+
+#include <QDebug>
+
+#include <opencv2/videoio.hpp>
+
+#include <array>
+
+namespace {
+
+// Pixel formats indexed by image/fourcc; any other index leaves the camera's own.
+const std::array<const char *, 8> kPixelFormats = {"MJPG", "YUYV", "MP42", "DIV3", "DIVX", "U263", "I263", "FLV1"};
+
+// How long a GUI-side call may wait for the capture lock before it hands the
+// work to the loop instead: a stalled camera can block a read for seconds.
+constexpr int kGuiLockWaitMs = 100;
+// Failed reads in a row (about a second at the idle pause) before the camera is opened again.
+constexpr int kReopenAfterFailedReads = 30;
+
+// Video4Linux2 menu values of CAP_PROP_AUTO_EXPOSURE on UVC cameras.
+constexpr double kV4l2ExposureManual = 1.0;
+constexpr double kV4l2ExposureAuto = 3.0;
+
+const char *answer(bool ok)
+{
+    return ok ? "true" : "false";
+}
+
+} // namespace
+
+ImageProcessing::ImageProcessing(QObject *parent) : QThread(parent), m_factory(makeFrameSource)
+{
+    qRegisterMetaType<QList<QString>>("QList<QString>");
+}
+
+ImageProcessing::~ImageProcessing()
+{
+    if (isRunning()) {
+        end();
+        wait();
+    }
+    if (m_capture)
+        m_capture->release();
+    if (m_pendingSource)
+        m_pendingSource->release();
+}
+
+void ImageProcessing::setFrameSourceFactory(FrameSourceFactory factory)
+{
+    m_factory = std::move(factory);
+}
+
+void ImageProcessing::begin()
+{
+    m_running.store(true, std::memory_order_release);
+    m_cameraOpen.store(false, std::memory_order_release);
+    start(InheritPriority);
+}
+
+void ImageProcessing::end()
+{
+    m_running.store(false, std::memory_order_release);
+    m_cameraOpen.store(false, std::memory_order_release);
+    quit();
+    wait(kEndWaitMs);
+}
+
+void ImageProcessing::run()
+{
+    while (m_running.load(std::memory_order_acquire)) {
+        if (m_takePhotoRequest.exchange(false, std::memory_order_acq_rel))
+            takePhoto();
+        if (m_reopenRequest.exchange(false, std::memory_order_acq_rel)) {
+            closeCamara(false);
+            openCamara();
+        }
+        if (!m_cameraOpen.load(std::memory_order_acquire)) {
+            msleep(kIdlePauseMs);
+            continue;
+        }
+        cv::Mat frame = std::move(m_readBuffer);
+        if (!readFrame(frame)) {
+            // A failed read pauses like an idle pass instead of spinning, and
+            // after a run of them the camera is opened again (it may be back).
+            m_readBuffer = frame;
+            if (++m_failedReads >= kReopenAfterFailedReads)
+                reopenAfterFailures();
+            msleep(kIdlePauseMs);
+            continue;
+        }
+        m_failedReads = 0;
+        publishFrame(frame);
+
+        cv::Mat processed;
+        handleMat(m_currentFrame, processed, true);
+        emit sendFarmeSignal(handleQImage(MatQImage(processed)));
+    }
+}
+
+bool ImageProcessing::readFrame(cv::Mat &frame)
+{
+    std::unique_ptr<FrameSource> retired;
+    bool ok = false;
+    {
+        QMutexLocker lock(&m_captureMutex);
+        adoptPendingLocked(retired);
+        if (m_hasPendingExposure.exchange(false) && m_capture)
+            applyExposure(*m_capture, m_pendingExposure.load());
+        // The flag is checked again under the lock: a close may have begun.
+        if (m_capture && m_cameraOpen.load(std::memory_order_acquire)) {
+            try {
+                ok = m_capture->read(frame) && !frame.empty();
+            } catch (const cv::Exception &e) {
+                qDebug() << "camera read failed:" << e.what();
+                ok = false;
+            }
+        }
+    }
+    if (retired)
+        retired->release();
+    return ok;
+}
+
+void ImageProcessing::publishFrame(cv::Mat &frame)
+{
+    {
+        QMutexLocker lock(&m_frameMutex);
+        std::swap(m_currentFrame, frame);
+    }
+    // The old frame becomes the next read buffer, unless someone still shares
+    // its pixels (a recording or a caller of currentFrame): then leave it to them.
+    if (frame.u && frame.u->refcount > 1)
+        frame.release();
+    m_readBuffer = std::move(frame);
+}
+
+cv::Mat ImageProcessing::currentFrame() const
+{
+    QMutexLocker lock(&m_frameMutex);
+    return m_currentFrame;
+}
+
+void ImageProcessing::adoptPendingLocked(std::unique_ptr<FrameSource> &retired)
+{
+    QMutexLocker pending(&m_pendingMutex);
+    if (!m_hasPending)
+        return;
+    retired = std::move(m_capture);
+    m_capture = std::move(m_pendingSource);
+    m_hasPending = false;
+}
+
+void ImageProcessing::replaceSource(std::unique_ptr<FrameSource> next, int waitMs)
+{
+    std::unique_ptr<FrameSource> old;
+    std::unique_ptr<FrameSource> stale;
+    if (m_captureMutex.tryLock(waitMs)) {
+        {
+            QMutexLocker pending(&m_pendingMutex);
+            stale = std::move(m_pendingSource);
+            m_hasPending = false;
+        }
+        old = std::move(m_capture);
+        m_capture = std::move(next);
+        m_captureMutex.unlock();
+    } else {
+        // A read is blocked on the old camera: the loop swaps when it returns.
+        qDebug() << "camera busy; the capture thread will switch sources after its read";
+        QMutexLocker pending(&m_pendingMutex);
+        stale = std::move(m_pendingSource);
+        m_pendingSource = std::move(next);
+        m_hasPending = true;
+    }
+    if (old)
+        old->release();
+    if (stale)
+        stale->release();
+}
+
+void ImageProcessing::reopenAfterFailures()
+{
+    m_failedReads = 0;
+    const int index = m_cameraIndex.load();
+    if (index < 0 || index >= Cache::cameras->size())
+        return;
+    qDebug() << "no frames from camera" << index << "; opening it again";
+    emit closeCameraSignal();
+    std::unique_ptr<FrameSource> source = m_factory(Cache::cameras->at(index));
+    if (source->open())
+        configure(*source);
+    // The loop itself holds no lock here, so the swap happens at once.
+    replaceSource(std::move(source), kGuiLockWaitMs);
+}
+
+void ImageProcessing::openCamara()
+{
+    const int index = m_cameraIndex.load();
+    if (index < 0 || index >= Cache::cameras->size()) {
+        qDebug() << "camera index" << index << "is not in the list of" << Cache::cameras->size()
+                 << "cameras; the camera stays closed";
+        return;
+    }
+    const CameraInfo camera = Cache::cameras->at(index);
+
+    // Open and close the device twice before the real open: some cameras only
+    // report their controls correctly after such a wake-up.
+    {
+        std::unique_ptr<FrameSource> probe = m_factory(camera);
+        const bool opened = probe->open();
+        probe->release();
+        if (opened) {
+            std::unique_ptr<FrameSource> again = m_factory(camera);
+            again->open();
+            again->release();
+        }
+    }
+
+    if (m_frameWidth.load() > kMaxFrameWidth) {
+        m_frameWidth.store(kMaxFrameWidth);
+        m_frameHeight.store(kCappedFrameHeight);
+    }
+
+    std::unique_ptr<FrameSource> source = m_factory(camera);
+    if (!source->open())
+        qDebug() << "camera" << camera.path << "did not open";
+    configure(*source);
+    replaceSource(std::move(source), kGuiLockWaitMs);
+    m_failedReads = 0;
+    m_cameraOpen.store(true, std::memory_order_release);
+}
+
+void ImageProcessing::closeCamara(bool)
+{
+    m_cameraOpen.store(false, std::memory_order_release);
+    msleep(kClosePauseMs);
+    replaceSource(nullptr, 0);
+    emit closeCameraSignal();
+}
+
+void ImageProcessing::videoParameterSettings()
+{
+    if (!m_captureMutex.tryLock(kGuiLockWaitMs)) {
+        qDebug() << "camera busy; video parameters not set";
+        return;
+    }
+    if (m_capture)
+        configure(*m_capture);
+    m_captureMutex.unlock();
+}
+
+void ImageProcessing::configure(FrameSource &source)
+{
+    const int fourcc = Cache::config->snapshot().imageFourcc;
+    if (fourcc >= 0 && fourcc < static_cast<int>(kPixelFormats.size())) {
+        const char *code = kPixelFormats[static_cast<size_t>(fourcc)];
+        const bool ok = source.set(cv::CAP_PROP_FOURCC, cv::VideoWriter::fourcc(code[0], code[1], code[2], code[3]));
+        qDebug() << "fourcc" << code << answer(ok);
+    }
+    qDebug() << source.get(cv::CAP_PROP_FPS) << source.get(cv::CAP_PROP_FRAME_WIDTH)
+             << source.get(cv::CAP_PROP_FRAME_HEIGHT);
+    qDebug() << answer(source.set(cv::CAP_PROP_FPS, kRequestedFps));
+    qDebug() << answer(source.set(cv::CAP_PROP_FRAME_WIDTH, m_frameWidth.load()));
+    qDebug() << answer(source.set(cv::CAP_PROP_FRAME_HEIGHT, m_frameHeight.load()));
+    // A driver may clamp the size while set() says true: this line shows what it chose.
+    qDebug() << source.get(cv::CAP_PROP_FPS) << source.get(cv::CAP_PROP_FRAME_WIDTH)
+             << source.get(cv::CAP_PROP_FRAME_HEIGHT);
+}
+
+void ImageProcessing::setCameraExposure(int value)
+{
+    if (m_captureMutex.tryLock(kGuiLockWaitMs)) {
+        if (m_capture)
+            applyExposure(*m_capture, value);
+        m_captureMutex.unlock();
+        return;
+    }
+    // The loop applies it before its next read.
+    m_pendingExposure.store(value);
+    m_hasPendingExposure.store(true);
+}
+
+void ImageProcessing::applyExposure(FrameSource &source, int value)
+{
+    if (source.isVideo4Linux()) {
+        if (value == kAutoExposure) {
+            source.set(cv::CAP_PROP_AUTO_EXPOSURE, kV4l2ExposureAuto);
+            source.set(cv::CAP_PROP_AUTOFOCUS, 1.0);
+            qDebug() << "the camera settings dialog is not available on Video4Linux2";
+        } else {
+            source.set(cv::CAP_PROP_AUTO_EXPOSURE, kV4l2ExposureManual);
+            source.set(cv::CAP_PROP_EXPOSURE, value);
+        }
+        return;
+    }
+    if (value == kAutoExposure) {
+        source.set(cv::CAP_PROP_AUTO_EXPOSURE, 1.0);
+        source.set(cv::CAP_PROP_AUTOFOCUS, 1.0);
+        source.set(cv::CAP_PROP_SETTINGS, 0.0);
+    } else {
+        source.set(cv::CAP_PROP_AUTO_EXPOSURE, 0.0);
+        source.set(cv::CAP_PROP_EXPOSURE, value);
+    }
+}
+
+void ImageProcessing::reConfigVideoSetting()
+{
+    const ConfigValues settings = Cache::config->snapshot();
+    const QList<CameraInfo> &cameras = *Cache::cameras;
+    if (settings.cameraIndex < 0 || settings.cameraIndex >= cameras.size()) {
+        qDebug() << "camera/index" << settings.cameraIndex << "is not in the camera list; nothing reopened";
+        return;
+    }
+    const QList<QSize> &sizes = cameras.at(settings.cameraIndex).sizes;
+    if (sizes.isEmpty()) {
+        qDebug() << "camera" << settings.cameraIndex << "reports no frame sizes; nothing reopened";
+        return;
+    }
+    int resolution = settings.imageResolution;
+    if (resolution < 0 || resolution >= sizes.size()) {
+        qDebug() << "image/resolution" << resolution << "is not offered by the camera; using its first size";
+        resolution = 0;
+    }
+    m_frameWidth.store(sizes.at(resolution).width());
+    m_frameHeight.store(sizes.at(resolution).height());
+    m_reopenRequest.store(true, std::memory_order_release);
+}
+
+void ImageProcessing::setCameraResolution(QSize size)
+{
+    m_frameWidth.store(size.width());
+    m_frameHeight.store(size.height());
+    m_reopenRequest.store(true, std::memory_order_release);
+}
+
+void ImageProcessing::setFrameWidth(int width)
+{
+    m_frameWidth.store(width);
+}
+
+void ImageProcessing::setFrameHeight(int height)
+{
+    m_frameHeight.store(height);
+}
+
+void ImageProcessing::setFrameWidthAndHeight(int width, int height)
+{
+    m_frameWidth.store(width);
+    m_frameHeight.store(height);
+}
+
+void ImageProcessing::setAngle(int step)
+{
+    // Only the GUI thread changes the index, so load-then-store cannot lose a step.
+    m_angle.store(nextRotationIndex(m_angle.load(std::memory_order_relaxed), step), std::memory_order_relaxed);
+}
+
+void ImageProcessing::setCameraCorrection(int mode)
+{
+    m_correctionMode.store(mode, std::memory_order_relaxed);
+}
+
+void ImageProcessing::setCameraShootType(int type)
+{
+    m_shootingType.store(type, std::memory_order_relaxed);
+}
+
+void ImageProcessing::setTakePhotoChildCamera(bool on)
+{
+    m_pictureInPicture.store(on);
+}
+
+void ImageProcessing::setSaveImageToTiff(bool on)
+{
+    m_saveAsTiff.store(on);
+}
+
+void ImageProcessing::setTakePhotoCammond(QImage first, QImage second, bool firstPresent, bool secondPresent)
+{
+    {
+        QMutexLocker lock(&m_requestMutex);
+        m_request.first = std::move(first);
+        m_request.second = std::move(second);
+        m_request.firstPresent = firstPresent;
+        m_request.secondPresent = secondPresent;
+    }
+    m_takePhotoRequest.store(true, std::memory_order_release);
+}
+
+void ImageProcessing::takePhoto()
+{
+    const cv::Mat frame = currentFrame();
+    CaptureRequest request;
+    {
+        QMutexLocker lock(&m_requestMutex);
+        request = m_request;
+    }
+    PhotoOptions options;
+    options.correctionMode = m_correctionMode.load();
+    options.shootingType = m_shootingType.load();
+    options.rotation = m_angle.load();
+    options.pictureInPicture = m_pictureInPicture.load();
+    options.saveAsTiff = m_saveAsTiff.load();
+
+    Config *config = Cache::config;
+    const PhotoResult result = capturePhotos(frame, options, request, config->snapshot(), config->outputSizes,
+                                             [config] { return config->takeNextNumber(); });
+    if (!result.errors.isEmpty())
+        emit photoFailedSignal(result.errors.join(QLatin1Char('\n')));
+    emit sendTakePhotoImageSignal(result.written, 0);
+}
+
+QImage ImageProcessing::MatQImage(const cv::Mat &mat) const
+{
+    return matToQImage(mat);
+}
+
+std::vector<cv::RotatedRect> ImageProcessing::findSquares(const cv::Mat &frame) const
+{
+    const DetectedDocuments found = detectDocuments(frame);
+    return documentsForMode(found, m_correctionMode.load(std::memory_order_relaxed));
+}
+
+std::vector<cv::RotatedRect> ImageProcessing::handleMat(const cv::Mat &in, cv::Mat &out, bool drawOutlines) const
+{
+    if (in.empty()) {
+        out.release();
+        return {};
+    }
+    try {
+        return processFrame(in, out, m_correctionMode.load(std::memory_order_relaxed),
+                            m_shootingType.load(std::memory_order_relaxed), drawOutlines);
+    } catch (const cv::Exception &e) {
+        qDebug() << "frame processing failed:" << e.what();
+        out.release();
+        return {};
+    }
+}
+
+QImage ImageProcessing::handleQImage(QImage picture) const
+{
+    return rotateQuarterTurns(picture, m_angle.load(std::memory_order_relaxed));
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "engine/framesource.h"
+#include "engine/photo.h"
+
+#include <QImage>
+#include <QList>
+#include <QMutex>
+#include <QSize>
+#include <QString>
+#include <QThread>
+
+#include <opencv2/core.hpp>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+// The capture thread of one camera: reads frames in its own loop, runs them
+// through the pipeline, hands pictures to its widget, and carries out the
+// photograph and reopen requests the GUI thread leaves between frames.
+class ImageProcessing : public QThread {
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxFrameWidth = 3264;
+    static constexpr int kCappedFrameHeight = 2448;
+    static constexpr double kRequestedFps = 100.0;
+    static constexpr int kIdlePauseMs = 33;
+    static constexpr int kClosePauseMs = 500;
+    static constexpr int kEndWaitMs = 1000;
+    static constexpr int kAutoExposure = -100;
+
+    explicit ImageProcessing(QObject *parent = nullptr);
+    ~ImageProcessing() override;
+
+    // Where sources come from; the default makes real cameras and the stand-in.
+    void setFrameSourceFactory(FrameSourceFactory factory);
+
+    void openCamara();
+    void closeCamara(bool);
+    void videoParameterSettings();
+    void setCameraExposure(int value);
+    void reConfigVideoSetting();
+    void setCameraResolution(QSize size);
+    void setFrameWidth(int width);
+    void setFrameHeight(int height);
+    void setFrameWidthAndHeight(int width, int height);
+    void setAngle(int step);
+    void setCameraCorrection(int mode);
+    void setCameraShootType(int type);
+    void setTakePhotoChildCamera(bool on);
+    void setSaveImageToTiff(bool on);
+    void setTakePhotoCammond(QImage first, QImage second, bool firstPresent, bool secondPresent);
+    void takePhoto();
+
+    QImage MatQImage(const cv::Mat &mat) const;
+    std::vector<cv::RotatedRect> findSquares(const cv::Mat &frame) const;
+    std::vector<cv::RotatedRect> handleMat(const cv::Mat &in, cv::Mat &out, bool drawOutlines) const;
+    QImage handleQImage(QImage picture) const;
+
+    int cameraIndex() const { return m_cameraIndex.load(); }
+    void setCameraIndex(int index) { m_cameraIndex.store(index); }
+    int frameWidth() const { return m_frameWidth.load(); }
+    int frameHeight() const { return m_frameHeight.load(); }
+    int angle() const { return m_angle.load(); }
+    int cameraCorrection() const { return m_correctionMode.load(); }
+    int cameraShootType() const { return m_shootingType.load(); }
+    bool isCameraOpen() const { return m_cameraOpen.load(std::memory_order_acquire); }
+
+    // The last frame read, sharing its pixels: the loop never writes into a
+    // buffer that a caller still holds, so the copy stays intact.
+    cv::Mat currentFrame() const;
+
+public slots:
+    void begin();
+    void end();
+
+signals:
+    void sendFarmeSignal(QImage image);
+    void sendTakePhotoImageSignal(QList<QString> paths, int kind);
+    void openCameraSignal();
+    void closeCameraSignal();
+    // A photograph could not be (completely) written; the text is for the user.
+    void photoFailedSignal(QString message);
+
+protected:
+    void run() override;
+
+private:
+    bool readFrame(cv::Mat &frame);
+    void configure(FrameSource &source);
+    void applyExposure(FrameSource &source, int value);
+    void replaceSource(std::unique_ptr<FrameSource> next, int waitMs);
+    void adoptPendingLocked(std::unique_ptr<FrameSource> &retired);
+    void reopenAfterFailures();
+    void publishFrame(cv::Mat &frame);
+
+    FrameSourceFactory m_factory;
+
+    // Guards m_capture and every call on it. The loop holds it for one read.
+    mutable QMutex m_captureMutex;
+    std::unique_ptr<FrameSource> m_capture;
+    // A replacement for m_capture left by the GUI thread while a read blocked.
+    QMutex m_pendingMutex;
+    std::unique_ptr<FrameSource> m_pendingSource;
+    bool m_hasPending = false;
+    std::atomic<bool> m_hasPendingExposure{false};
+    std::atomic<int> m_pendingExposure{0};
+
+    // Guards the current frame while it is replaced or shared.
+    mutable QMutex m_frameMutex;
+    cv::Mat m_currentFrame;
+    cv::Mat m_readBuffer;
+    int m_failedReads = 0;
+
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_cameraOpen{false};
+    std::atomic<int> m_cameraIndex{0};
+    std::atomic<int> m_frameWidth{0};
+    std::atomic<int> m_frameHeight{0};
+    std::atomic<int> m_angle{0};
+    std::atomic<bool> m_reopenRequest{false};
+    std::atomic<bool> m_takePhotoRequest{false};
+    std::atomic<int> m_correctionMode{0};
+    std::atomic<int> m_shootingType{0};
+    std::atomic<bool> m_pictureInPicture{false};
+    std::atomic<bool> m_saveAsTiff{false};
+
+    QMutex m_requestMutex;
+    CaptureRequest m_request;
+};
