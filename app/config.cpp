@@ -5,6 +5,12 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSet>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +37,39 @@ bool readBool(const QSettings &s, const QString &key)
 {
     const QString t = s.value(key).toString().trimmed().toLower();
     return t == QLatin1String("true") || t == QLatin1String("1");
+}
+
+// True when the INI text ends with a complete line and has a line for every
+// key in its section. QSettings reads its own cache, not the disk, so the
+// check parses the bytes itself.
+bool holdsEveryKey(const QByteArray &ini, const QList<QPair<QString, QVariant>> &values)
+{
+    if (!ini.endsWith('\n'))
+        return false;
+    QSet<QString> present;
+    QString section;
+    for (const QByteArray &raw : ini.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')))
+            section = line.mid(1, line.size() - 2);
+        else if (line.contains(QLatin1Char('=')))
+            present.insert(section + QLatin1Char('/') + line.left(line.indexOf(QLatin1Char('='))).trimmed());
+    }
+    for (const auto &kv : values)
+        if (!present.contains(kv.first))
+            return false;
+    return true;
+}
+
+// Makes sure the bytes are on disk before the rename makes them the settings file.
+bool flushToDisk(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 } // namespace
@@ -137,42 +176,71 @@ void Config::load()
 bool Config::save()
 {
     const ConfigValues v = snapshot();
-    QSettings s(fileName, QSettings::IniFormat);
-    s.setValue(keyCameraIndex, v.cameraIndex);
-    s.setValue(keyCameraExposure, v.cameraExposure);
-    s.setValue(keyImageFourcc, v.imageFourcc);
-    s.setValue(keyImageResolution, v.imageResolution);
-    s.setValue(keyImageOutResolution, v.imageOutResolution);
-    s.setValue(keyImageCodec, v.imageCodec);
-    s.setValue(keyImageShootingTime, v.imageShootingTime);
-    s.setValue(keyImageQuality, v.imageQuality);
-    s.setValue(keySaveType, v.saveType);
-    s.setValue(keySavePrefix, v.savePrefix);
-    s.setValue(keySaveNumber, v.saveNumber);
-    s.setValue(keySavePlaysound, v.savePlaysound);
-    s.setValue(keySaveMergeSource, v.saveMergeSource);
-    s.setValue(keySavePdfSource, v.savePdfSource);
-    s.setValue(keyWatermarkText, v.watermarkText);
-    s.setValue(keyWatermarkTime, v.watermarkTime);
-    s.setValue(keyWatermarkColor, v.watermarkColor);
-    s.setValue(keyWatermarkFontFamily, v.watermarkFontFamily);
-    s.setValue(keyWatermarkFontSize, v.watermarkFontSize);
-    s.setValue(keyWatermarkFontStyleName, v.watermarkFontStyleName);
-    s.setValue(keyWatermarkStrikeOut, v.watermarkStrikeOut);
-    s.setValue(keyWatermarkUnderline, v.watermarkUnderline);
-    s.setValue(keyWatermarkTransparency, v.watermarkTransparency);
-    s.setValue(keyWatermarkX, v.watermarkX);
-    s.setValue(keyWatermarkY, v.watermarkY);
-    s.setValue(keyPaintingPercentage, v.paintingPercentage);
-    s.setValue(keyPaintingMainResolution, v.paintingMainResolution);
-    s.setValue(keyPaintingOtherResolution, v.paintingOtherResolution);
-    s.setValue(keyUserDocumentsLocation, v.userDocumentsLocation);
-    // QSettings replaces the file through a temporary file and a rename.
-    s.sync();
-    if (s.status() != QSettings::NoError) {
-        qDebug() << "could not write" << QFileInfo(fileName).absoluteFilePath();
+    const QList<QPair<QString, QVariant>> values = {
+        {keyCameraIndex, v.cameraIndex},
+        {keyCameraExposure, v.cameraExposure},
+        {keyImageFourcc, v.imageFourcc},
+        {keyImageResolution, v.imageResolution},
+        {keyImageOutResolution, v.imageOutResolution},
+        {keyImageCodec, v.imageCodec},
+        {keyImageShootingTime, v.imageShootingTime},
+        {keyImageQuality, v.imageQuality},
+        {keySaveType, v.saveType},
+        {keySavePrefix, v.savePrefix},
+        {keySaveNumber, v.saveNumber},
+        {keySavePlaysound, v.savePlaysound},
+        {keySaveMergeSource, v.saveMergeSource},
+        {keySavePdfSource, v.savePdfSource},
+        {keyWatermarkText, v.watermarkText},
+        {keyWatermarkTime, v.watermarkTime},
+        {keyWatermarkColor, v.watermarkColor},
+        {keyWatermarkFontFamily, v.watermarkFontFamily},
+        {keyWatermarkFontSize, v.watermarkFontSize},
+        {keyWatermarkFontStyleName, v.watermarkFontStyleName},
+        {keyWatermarkStrikeOut, v.watermarkStrikeOut},
+        {keyWatermarkUnderline, v.watermarkUnderline},
+        {keyWatermarkTransparency, v.watermarkTransparency},
+        {keyWatermarkX, v.watermarkX},
+        {keyWatermarkY, v.watermarkY},
+        {keyPaintingPercentage, v.paintingPercentage},
+        {keyPaintingMainResolution, v.paintingMainResolution},
+        {keyPaintingOtherResolution, v.paintingOtherResolution},
+        {keyUserDocumentsLocation, v.userDocumentsLocation},
+    };
+
+    // QSettings does not notice a short write (a full disk leaves a truncated
+    // file and reports success), so it writes a temporary file that is read
+    // back and checked before it replaces the settings file in one rename.
+    const QFileInfo target(fileName);
+    QTemporaryFile temp(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    if (!temp.open()) {
+        qDebug() << "could not write" << target.absoluteFilePath();
         return false;
     }
+    const QString tempPath = temp.fileName();
+    temp.close();
+    {
+        QSettings s(tempPath, QSettings::IniFormat);
+        for (const auto &kv : values)
+            s.setValue(kv.first, kv.second);
+        s.sync();
+        if (s.status() != QSettings::NoError) {
+            qDebug() << "could not write" << target.absoluteFilePath();
+            return false;
+        }
+    }
+    QFile written(tempPath);
+    if (!written.open(QIODevice::ReadOnly) || !holdsEveryKey(written.readAll(), values)) {
+        qDebug() << "could not write" << target.absoluteFilePath() << "(the file came out incomplete)";
+        return false;
+    }
+    written.close();
+    if (!flushToDisk(tempPath) || std::rename(QFile::encodeName(tempPath).constData(),
+                                              QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
+        qDebug() << "could not replace" << target.absoluteFilePath();
+        return false;
+    }
+    temp.setAutoRemove(false);
     return true;
 }
 

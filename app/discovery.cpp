@@ -53,7 +53,7 @@ QList<CameraInfo> discoverCameras(DeviceProbe &probe)
 
         const int fd = probe.open(info.path);
         if (fd < 0) {
-            qDebug() << "open" << info.path << "error";
+            qDebug().noquote() << "open" << info.path << "error";
             break;
         }
 
@@ -109,7 +109,7 @@ QList<CameraInfo> discoverCameraFiles(const QString &fileList)
         const QString &path = entries.at(n);
         const QSize size = mediaFrameSize(path);
         if (!size.isValid() || size.isEmpty()) {
-            qDebug() << "open" << path << "error";
+            qDebug().noquote() << "open" << path << "error";
             break;
         }
         CameraInfo info;

@@ -1,0 +1,37 @@
+# Shared by run.sh and test.sh: installs what a minimal Debian 12 lacks, then builds.
+set -euo pipefail
+
+VORLANT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VORLANT_BUILD="${VORLANT_BUILD:-$VORLANT_ROOT/build}"
+
+VORLANT_PACKAGES=(
+  build-essential cmake pkg-config
+  qtbase5-dev qtbase5-dev-tools
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
+  fonts-dejavu-core fonts-wqy-microhei
+)
+VORLANT_TEST_PACKAGES=(xvfb xauth xdotool)
+
+vorlant_install() {
+  local missing=()
+  local pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    sudo="sudo"
+  fi
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+vorlant_build() {
+  local type="${1:-RelWithDebInfo}"
+  shift || true
+  cmake -S "$VORLANT_ROOT" -B "$VORLANT_BUILD" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+  cmake --build "$VORLANT_BUILD" -j"$(nproc)"
+}

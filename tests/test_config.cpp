@@ -1,0 +1,252 @@
+#include "app/config.h"
+#include "support/workingdir.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <algorithm>
+#include <csignal>
+#include <thread>
+#include <sys/resource.h>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestConfig : public QObject {
+    Q_OBJECT
+
+private slots:
+    void factoryFileHoldsEveryKey()
+    {
+        ScopedWorkingDir wd;
+        const QString home = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+        QDir(home + "/Tessaran").removeRecursively();
+        Config config;
+        QVERIFY(QFile::exists(wd.file("system.ini")));
+        QVERIFY(QDir(home + "/Tessaran").exists());
+
+        QSettings s(wd.file("system.ini"), QSettings::IniFormat);
+        const QList<QPair<QString, QString>> expected = {
+            {"camera/index", "0"},          {"camera/exposure", "-3"},
+            {"image/fourcc", "0"},          {"image/resolution", "0"},
+            {"image/out_resolution", "3"},  {"image/codec", "jpg"},
+            {"image/shooting_time", "5"},   {"image/quality", "80"},
+            {"save/type", "0"},             {"save/prefix", "IMG"},
+            {"save/number", "1"},           {"save/playsound", "true"},
+            {"save/merge_source", "true"},  {"save/pdf_source", "true"},
+            {"watermark/text", ""},         {"watermark/time", "false"},
+            {"watermark/color", "ff000000"}, {"watermark/font_family", "Arial"},
+            {"watermark/font_size", "100"}, {"watermark/font_styleName", "Regular"},
+            {"watermark/strikeOut", "false"}, {"watermark/underline", "false"},
+            {"watermark/transparency", "50"}, {"watermark/x", "50"},
+            {"watermark/y", "50"},          {"painting/percentage", "30"},
+            {"painting/main_resolution", "5"}, {"painting/other_resolution", "5"},
+            {"user/documentsLocation", home + "/Tessaran"},
+        };
+        QCOMPARE(s.allKeys().size(), 29);
+        for (const auto &kv : expected) {
+            QVERIFY2(s.contains(kv.first), qPrintable(kv.first));
+            QCOMPARE(s.value(kv.first).toString(), kv.second);
+        }
+        QCOMPARE(config.imageOutResolution, 3);
+        QCOMPARE(config.watermarkColor, QString("ff000000"));
+        QVERIFY(config.appDirPath.isEmpty());
+        QVERIFY(config.outputSizes.isEmpty());
+    }
+
+    void emptyFileGivesZeroEmptyFalse()
+    {
+        ScopedWorkingDir wd;
+        writeFile(wd.file("system.ini"), QByteArray());
+        Config config;
+        QCOMPARE(config.imageOutResolution, 0);
+        QCOMPARE(config.imageShootingTime, 0);
+        QCOMPARE(config.imageQuality, 0);
+        QCOMPARE(config.cameraExposure, 0);
+        QVERIFY(config.imageCodec.isEmpty());
+        QVERIFY(config.savePrefix.isEmpty());
+        QVERIFY(config.userDocumentsLocation.isEmpty());
+        QVERIFY(!config.savePlaysound);
+        QVERIFY(!config.saveMergeSource);
+        // The file is completed only by the next save.
+        QVERIFY(readFile(wd.file("system.ini")).isEmpty());
+        // An empty work directory never means the root directory.
+        QCOMPARE(config.workDirectory(), Config::defaultWorkDirectory());
+        QVERIFY(config.save());
+        QVERIFY(!readFile(wd.file("system.ini")).isEmpty());
+    }
+
+    void damagedFilesNeverCrashAndReadAsZero_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("truncated") << QByteArray("[image]\nquality=8");
+        QTest::newRow("garbage") << QByteArray("\x00\xff\xfe[[[=\n\x01\x02=\x03\n[image\nquality\n", 32);
+        QTest::newRow("wrong types") << QByteArray("[image]\nquality=high\nout_resolution=3.5\ncodec=png\n"
+                                                   "[save]\nplaysound=maybe\nnumber=12abc\n[watermark]\ntime=yes\n");
+        QTest::newRow("huge number") << QByteArray("[save]\nnumber=99999999999999999999\n");
+    }
+
+    void damagedFilesNeverCrashAndReadAsZero()
+    {
+        QFETCH(QByteArray, content);
+        ScopedWorkingDir wd;
+        writeFile(wd.file("system.ini"), content);
+        Config config;
+        QVERIFY(config.saveNumber == 0 || QTest::currentDataTag() == QByteArray("truncated"));
+        QCOMPARE(config.imageOutResolution, 0);
+        QVERIFY(!config.savePlaysound);
+        QVERIFY(!config.watermarkTime);
+        if (QTest::currentDataTag() == QByteArray("truncated"))
+            QCOMPARE(config.imageQuality, 8);
+        if (QTest::currentDataTag() == QByteArray("wrong types")) {
+            QCOMPARE(config.imageQuality, 0);
+            QCOMPARE(config.imageCodec, QString("png"));
+        }
+    }
+
+    void booleansReadOnlyTheirWords()
+    {
+        ScopedWorkingDir wd;
+        writeFile(wd.file("system.ini"), "[save]\nplaysound=true\nmerge_source=1\npdf_source=false\n"
+                                         "[watermark]\ntime=TRUE\nunderline=0\n");
+        Config config;
+        QVERIFY(config.savePlaysound);
+        QVERIFY(config.saveMergeSource);
+        QVERIFY(!config.savePdfSource);
+        QVERIFY(config.watermarkTime);
+        QVERIFY(!config.watermarkUnderline);
+    }
+
+    void eachWorkingDirectoryHasItsOwnFile()
+    {
+        QString first;
+        {
+            ScopedWorkingDir wd;
+            first = wd.path();
+            Config config;
+            config.update([](ConfigValues &v) { v.imageQuality = 33; });
+            QVERIFY(config.save());
+            Config again;
+            QCOMPARE(again.imageQuality, 33);
+        }
+        ScopedWorkingDir other;
+        QVERIFY(other.path() != first);
+        Config config;
+        QCOMPARE(config.imageQuality, 80);
+        QVERIFY(QFile::exists(other.file("system.ini")));
+    }
+
+    void factoryResetKeepsCameraAndWorkDirectory()
+    {
+        ScopedWorkingDir wd;
+        Config config;
+        config.update([&](ConfigValues &v) {
+            v.cameraIndex = 2;
+            v.userDocumentsLocation = wd.file("docs");
+            v.imageQuality = 10;
+            v.savePrefix = "X";
+            v.saveNumber = 40;
+        });
+        config.init();
+        QCOMPARE(config.cameraIndex, 2);
+        QCOMPARE(config.userDocumentsLocation, wd.file("docs"));
+        QCOMPARE(config.imageQuality, 80);
+        QCOMPARE(config.savePrefix, QString("IMG"));
+        QCOMPARE(config.saveNumber, 1);
+        // init alone does not write the file.
+        Config reread;
+        QCOMPARE(reread.imageQuality, 80);
+        QCOMPARE(reread.cameraIndex, 0);
+    }
+
+    void missingWorkDirectoryIsCreatedAtStart()
+    {
+        ScopedWorkingDir wd;
+        {
+            Config config;
+            config.update([&](ConfigValues &v) { v.userDocumentsLocation = wd.file("a/b/work"); });
+            QVERIFY(config.save());
+        }
+        QVERIFY(!QDir(wd.file("a/b/work")).exists());
+        Config config;
+        QVERIFY(QDir(wd.file("a/b/work")).exists());
+    }
+
+    void failedWriteLeavesOldFileWhole()
+    {
+        ScopedWorkingDir wd;
+        Config config;
+        const QByteArray before = readFile(wd.file("system.ini"));
+        QVERIFY(!before.isEmpty());
+
+        // Root ignores permissions, so make the write fail with a file-size limit instead.
+        config.update([&](ConfigValues &v) { v.watermarkText = QString(before.size() * 4, QLatin1Char('x')); });
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit small = old;
+        small.rlim_cur = static_cast<rlim_t>(before.size() + 16);
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool saved = config.save();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QVERIFY(!saved);
+        QCOMPARE(readFile(wd.file("system.ini")), before);
+        // No temporary or half-written file is left beside it.
+        const QStringList left = QDir(wd.path()).entryList(QDir::Files);
+        QCOMPARE(left, QStringList{"system.ini"});
+    }
+
+    void runningNumberIsTakenOnceByEachThread()
+    {
+        ScopedWorkingDir wd;
+        Config config;
+        config.update([](ConfigValues &v) { v.saveNumber = 100; });
+        constexpr int kPerThread = 5000;
+        QVector<int> a, b;
+        auto take = [&config](QVector<int> &got) {
+            for (int i = 0; i < kPerThread; ++i)
+                got << config.takeNextNumber();
+        };
+        std::thread ta(take, std::ref(a));
+        std::thread tb(take, std::ref(b));
+        ta.join();
+        tb.join();
+        QVector<int> all = a + b;
+        std::sort(all.begin(), all.end());
+        QCOMPARE(std::adjacent_find(all.begin(), all.end()), all.end());
+        QCOMPARE(all.first(), 100);
+        QCOMPARE(all.last(), 100 + 2 * kPerThread - 1);
+        QCOMPARE(config.snapshot().saveNumber, 100 + 2 * kPerThread);
+    }
+
+    void outputSizesInOrder()
+    {
+        const QList<QSize> sizes = standardOutputSizes();
+        QCOMPARE(sizes.size(), 12);
+        QCOMPARE(sizes.first(), QSize(4640, 3452));
+        QCOMPARE(sizes.at(kFactoryOutResolution), QSize(3264, 2448));
+        QCOMPARE(sizes.at(5), QSize(2048, 1536));
+        QCOMPARE(sizes.last(), QSize(640, 480));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfig)
+#include "test_config.moc"
