@@ -1,0 +1,20 @@
+// Saves the whole screen of $DISPLAY as a PNG, for the whole-program tests.
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication app(argc, argv);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 1;
+    return screen->grabWindow(0).save(QString::fromLocal8Bit(argv[1]), "PNG") ? 0 : 1;
+}
