@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+// File suffix of photographs, which is also the format name handed to the
+// image writer: "tiff" when the TIFF switch is on, else the configured codec.
+QString photoSuffix(const QString &codec, bool saveAsTiff);
+
+// "<directory>/<prefix>_<number>.<suffix>". Each part is inserted once, so a
+// "%" in the directory or prefix is kept as it is.
+QString numberedPhotoName(const QString &directory, const QString &prefix, int number, const QString &suffix);
+
+// "<directory>/yyyy_MM_dd HH_mm_ss.zzz.<suffix>"; copy 2, 3, ... adds "_2",
+// "_3" before the suffix, for files stamped within the same millisecond.
+QString timedPhotoName(const QString &directory, const QDateTime &time, const QString &suffix, int copy = 1);
+
+// Whether pictures can be written in this format (by Qt, or else by OpenCV).
+bool canWriteImageFormat(const QString &format);
+
+// Makes sure the directory exists, creating it and its parents if needed.
+// Returns an empty string, or a message for the user.
+QString ensureDirectory(const QString &directory);
+
+// Gives the full path to try on attempt 1, 2, ...; an empty path gives up.
+using NameCandidates = std::function<QString(int attempt)>;
+
+struct SaveOutcome {
+    QString path;  // the name the file was written under; empty on failure
+    QString error; // a message for the user; empty on success
+};
+
+// Encodes the picture, writes it to a temporary file in `directory` and then
+// moves it to the first candidate name that is not taken. An existing file is
+// never replaced, and nothing is left under a final name or as a temporary
+// file when anything fails. Candidates are asked for only once the picture is
+// completely on disk, so a failed write uses up no name.
+SaveOutcome saveImageAsNewFile(const QImage &picture, const QString &directory, const QString &format, int quality,
+                               const NameCandidates &names);
