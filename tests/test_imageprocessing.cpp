@@ -339,6 +339,67 @@ private slots:
         });
     }
 
+    void photographsWhileTheGuiChangesSettings()
+    {
+        ImageProcessing engine;
+        engine.setFrameSourceFactory(scriptedFactory(m_log, deskFrame));
+        Receiver receiver;
+        connect(&engine, &ImageProcessing::sendFarmeSignal, &receiver, &Receiver::onFrame,
+                Qt::BlockingQueuedConnection);
+        QList<QString> written;
+        int results = 0;
+        connect(&engine, &ImageProcessing::sendTakePhotoImageSignal, &receiver,
+                [&](QList<QString> paths, int kind) {
+                    QCOMPARE(kind, 0);
+                    written += paths;
+                    ++results;
+                },
+                Qt::BlockingQueuedConnection);
+        Cache::config->update([](ConfigValues &v) {
+            v.saveType = 0;
+            v.savePrefix = "IMG";
+            v.saveNumber = 1;
+            v.imageOutResolution = 11;
+            v.watermarkTime = true;
+        });
+        engine.begin();
+        engine.openCamara();
+        QTRY_VERIFY(receiver.frames > 0);
+
+        const QImage inset(64, 48, QImage::Format_RGB888);
+        int requests = 0;
+        for (int i = 0; i < 40; ++i) {
+            // Edits the capture thread may observe mid-photograph; each one goes through the lock.
+            Cache::config->update([i](ConfigValues &v) {
+                v.watermarkText = QStringLiteral("page %1").arg(i);
+                v.watermarkTime = i % 2;
+                v.imageQuality = 50 + i;
+                v.watermarkX = i % 100;
+            });
+            engine.setCameraShootType(i % 4);
+            engine.setCameraCorrection(i % 2 ? 0 : 2);
+            engine.setAngle(1);
+            engine.setTakePhotoChildCamera(i % 3 == 0);
+            if (i % 4 == 0) {
+                engine.setTakePhotoCammond(inset, QImage(), true, false);
+                ++requests;
+            }
+            QTest::qWait(15);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(results >= 1, 10000);
+        QTest::qWait(500);
+        engine.end();
+        QTRY_VERIFY(engine.isFinished());
+        QVERIFY(results <= requests);
+        QVERIFY(!written.isEmpty());
+        QSet<QString> distinct;
+        for (const QString &path : written) {
+            QVERIFY2(QFile::exists(path), qPrintable(path));
+            distinct.insert(path);
+        }
+        QCOMPARE(distinct.size(), written.size());
+    }
+
     void endStopsTheLoopWithinASecond()
     {
         ImageProcessing engine;
