@@ -100,7 +100,7 @@ Config::Config()
 
 void Config::init()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     cameraExposure = -3;
     imageFourcc = 0;
     imageResolution = 0;
@@ -137,7 +137,7 @@ void Config::load()
         save();
     } else {
         QSettings s(fileName, QSettings::IniFormat);
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         cameraIndex = readInt(s, keyCameraIndex);
         cameraExposure = readInt(s, keyCameraExposure);
         imageFourcc = readInt(s, keyImageFourcc);
@@ -246,18 +246,18 @@ bool Config::save()
 
 ConfigValues Config::snapshot() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return static_cast<const ConfigValues &>(*this);
 }
 
 void Config::update(const std::function<void(ConfigValues &)> &edit)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     edit(*this);
 }
 
 int Config::takeNextNumber()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return saveNumber++;
 }

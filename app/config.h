@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QList>
-#include <QMutex>
 #include <QSize>
 #include <QString>
 
 #include <functional>
+#include <mutex>
 
 // The 29 persisted settings, as plain values. A copy of this is what one
 // photograph or one recording reads, so that it never sees a half-made edit.
@@ -100,7 +100,7 @@ public:
     const QString keyUserDocumentsLocation = QStringLiteral("user/documentsLocation");
 
 private:
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
 };
 
 // The twelve photograph sizes, in the order the settings index them.

@@ -9,6 +9,8 @@
 
 #include <opencv2/videoio.hpp>
 
+#include <QElapsedTimer>
+
 #include <array>
 
 namespace {
@@ -25,6 +27,19 @@ constexpr int kReopenAfterFailedReads = 30;
 // Video4Linux2 menu values of CAP_PROP_AUTO_EXPOSURE on UVC cameras.
 constexpr double kV4l2ExposureManual = 1.0;
 constexpr double kV4l2ExposureAuto = 3.0;
+
+// Takes the lock if it comes free within `ms` milliseconds (one try for 0).
+bool lockWithin(std::mutex &mutex, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!mutex.try_lock()) {
+        if (clock.elapsed() >= ms)
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
+}
 
 const char *answer(bool ok)
 {
@@ -44,10 +59,15 @@ ImageProcessing::~ImageProcessing()
         end();
         wait();
     }
+    // The loop has ended; the locks order these last accesses after its final ones.
+    std::lock_guard<std::mutex> lock(m_captureMutex);
     if (m_capture)
         m_capture->release();
+    m_capture.reset();
+    std::lock_guard<std::mutex> pending(m_pendingMutex);
     if (m_pendingSource)
         m_pendingSource->release();
+    m_pendingSource.reset();
 }
 
 void ImageProcessing::setFrameSourceFactory(FrameSourceFactory factory)
@@ -107,7 +127,7 @@ bool ImageProcessing::readFrame(cv::Mat &frame)
     std::unique_ptr<FrameSource> retired;
     bool ok = false;
     {
-        QMutexLocker lock(&m_captureMutex);
+        std::lock_guard<std::mutex> lock(m_captureMutex);
         adoptPendingLocked(retired);
         if (m_hasPendingExposure.exchange(false) && m_capture)
             applyExposure(*m_capture, m_pendingExposure.load());
@@ -129,7 +149,7 @@ bool ImageProcessing::readFrame(cv::Mat &frame)
 void ImageProcessing::publishFrame(cv::Mat &frame)
 {
     {
-        QMutexLocker lock(&m_frameMutex);
+        std::lock_guard<std::mutex> lock(m_frameMutex);
         std::swap(m_currentFrame, frame);
     }
     // The old frame becomes the next read buffer, unless someone still shares
@@ -141,13 +161,13 @@ void ImageProcessing::publishFrame(cv::Mat &frame)
 
 cv::Mat ImageProcessing::currentFrame() const
 {
-    QMutexLocker lock(&m_frameMutex);
+    std::lock_guard<std::mutex> lock(m_frameMutex);
     return m_currentFrame;
 }
 
 void ImageProcessing::adoptPendingLocked(std::unique_ptr<FrameSource> &retired)
 {
-    QMutexLocker pending(&m_pendingMutex);
+    std::lock_guard<std::mutex> pending(m_pendingMutex);
     if (!m_hasPending)
         return;
     retired = std::move(m_capture);
@@ -159,9 +179,9 @@ void ImageProcessing::replaceSource(std::unique_ptr<FrameSource> next, int waitM
 {
     std::unique_ptr<FrameSource> old;
     std::unique_ptr<FrameSource> stale;
-    if (m_captureMutex.tryLock(waitMs)) {
+    if (lockWithin(m_captureMutex, waitMs)) {
         {
-            QMutexLocker pending(&m_pendingMutex);
+            std::lock_guard<std::mutex> pending(m_pendingMutex);
             stale = std::move(m_pendingSource);
             m_hasPending = false;
         }
@@ -171,7 +191,7 @@ void ImageProcessing::replaceSource(std::unique_ptr<FrameSource> next, int waitM
     } else {
         // A read is blocked on the old camera: the loop swaps when it returns.
         qDebug() << "camera busy; the capture thread will switch sources after its read";
-        QMutexLocker pending(&m_pendingMutex);
+        std::lock_guard<std::mutex> pending(m_pendingMutex);
         stale = std::move(m_pendingSource);
         m_pendingSource = std::move(next);
         m_hasPending = true;
@@ -244,7 +264,7 @@ void ImageProcessing::closeCamara(bool)
 
 void ImageProcessing::videoParameterSettings()
 {
-    if (!m_captureMutex.tryLock(kGuiLockWaitMs)) {
+    if (!lockWithin(m_captureMutex, kGuiLockWaitMs)) {
         qDebug() << "camera busy; video parameters not set";
         return;
     }
@@ -273,7 +293,7 @@ void ImageProcessing::configure(FrameSource &source)
 
 void ImageProcessing::setCameraExposure(int value)
 {
-    if (m_captureMutex.tryLock(kGuiLockWaitMs)) {
+    if (lockWithin(m_captureMutex, kGuiLockWaitMs)) {
         if (m_capture)
             applyExposure(*m_capture, value);
         m_captureMutex.unlock();
@@ -382,7 +402,7 @@ void ImageProcessing::setSaveImageToTiff(bool on)
 void ImageProcessing::setTakePhotoCammond(QImage first, QImage second, bool firstPresent, bool secondPresent)
 {
     {
-        QMutexLocker lock(&m_requestMutex);
+        std::lock_guard<std::mutex> lock(m_requestMutex);
         m_request.first = std::move(first);
         m_request.second = std::move(second);
         m_request.firstPresent = firstPresent;
@@ -396,7 +416,7 @@ void ImageProcessing::takePhoto()
     const cv::Mat frame = currentFrame();
     CaptureRequest request;
     {
-        QMutexLocker lock(&m_requestMutex);
+        std::lock_guard<std::mutex> lock(m_requestMutex);
         request = m_request;
     }
     PhotoOptions options;

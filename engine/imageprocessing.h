@@ -5,7 +5,6 @@
 
 #include <QImage>
 #include <QList>
-#include <QMutex>
 #include <QSize>
 #include <QString>
 #include <QThread>
@@ -14,6 +13,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // The capture thread of one camera: reads frames in its own loop, runs them
@@ -99,17 +99,17 @@ private:
     FrameSourceFactory m_factory;
 
     // Guards m_capture and every call on it. The loop holds it for one read.
-    mutable QMutex m_captureMutex;
+    std::mutex m_captureMutex;
     std::unique_ptr<FrameSource> m_capture;
     // A replacement for m_capture left by the GUI thread while a read blocked.
-    QMutex m_pendingMutex;
+    std::mutex m_pendingMutex;
     std::unique_ptr<FrameSource> m_pendingSource;
     bool m_hasPending = false;
     std::atomic<bool> m_hasPendingExposure{false};
     std::atomic<int> m_pendingExposure{0};
 
     // Guards the current frame while it is replaced or shared.
-    mutable QMutex m_frameMutex;
+    mutable std::mutex m_frameMutex;
     cv::Mat m_currentFrame;
     cv::Mat m_readBuffer;
     int m_failedReads = 0;
@@ -127,6 +127,6 @@ private:
     std::atomic<bool> m_pictureInPicture{false};
     std::atomic<bool> m_saveAsTiff{false};
 
-    QMutex m_requestMutex;
+    std::mutex m_requestMutex;
     CaptureRequest m_request;
 };
