@@ -154,7 +154,7 @@ void ImageProcessing::publishFrame(cv::Mat &frame)
     }
     // The old frame becomes the next read buffer, unless someone still shares
     // its pixels (a recording or a caller of currentFrame): then leave it to them.
-    if (frame.u && frame.u->refcount > 1)
+    if (frame.u && CV_XADD(&frame.u->refcount, 0) > 1)
         frame.release();
     m_readBuffer = std::move(frame);
 }

@@ -1,0 +1,183 @@
+// Preview painting and recording: how long one fitted repaint of a new
+// camera picture takes, and how many preview pictures a second the widget
+// still receives while a recording runs.
+#include "bench.h"
+
+#include "app/cache.h"
+#include "engine/deskscene.h"
+#include "engine/frameconversion.h"
+#include "views/displayscaling.h"
+#include "views/qcameraview.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <opencv2/videoio.hpp>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kPaintRuns = 31;
+// "Cannot tell it from Qt's smooth scaling": under one level per channel on average.
+constexpr double kMaxMeanDifference = 1.0;
+
+double meanDifference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB888);
+    const QImage y = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += std::abs(x.constScanLine(row)[i] - y.constScanLine(row)[i]);
+    return sum / (3.0 * x.width() * x.height());
+}
+
+double elapsedMs(const QElapsedTimer &clock)
+{
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+int paintOne(cv::Size frameSize, QSize widgetSize)
+{
+    const QImage picture = matToQImage(drawDeskScene(frameSize, demoSheets(frameSize)));
+    QCameraView view;
+    view.resize(widgetSize);
+    QImage target(widgetSize, QImage::Format_ARGB32_Premultiplied);
+
+    std::vector<double> samples;
+    for (int i = 0; i < kPaintRuns; ++i) {
+        // A new picture each time, as from the camera: nothing scaled earlier can be reused.
+        QMetaObject::invokeMethod(&view, "updateImage", Qt::DirectConnection, Q_ARG(QImage, picture.copy()));
+        target.fill(Qt::white);
+        QElapsedTimer clock;
+        clock.start();
+        view.render(&target, QPoint(), QRegion(), QWidget::DrawChildren);
+        samples.push_back(elapsedMs(clock));
+    }
+
+    std::vector<double> reference;
+    const QSize fitted = fittedPictureSize(picture.size(), widgetSize);
+    QImage smooth;
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        smooth = picture.scaled(fitted, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+        reference.push_back(elapsedMs(clock));
+    }
+    const QRect drawn(widgetSize.width() / 2 - fitted.width() / 2, widgetSize.height() / 2 - fitted.height() / 2,
+                      fitted.width(), fitted.height());
+    const double difference = meanDifference(target.copy(drawn), smooth.copy(0, 0, fitted.width(), fitted.height()));
+
+    std::printf("paint %dx%d widget=%dx%d ms=%.2f\n", frameSize.width, frameSize.height, widgetSize.width(),
+                widgetSize.height(), medianMs(samples));
+    std::printf("  mean abs difference from QImage::scaled(smooth)=%.3f (limit %.1f); QImage::scaled alone ms=%.2f\n",
+                difference, kMaxMeanDifference, medianMs(reference));
+    return difference < kMaxMeanDifference ? 0 : 1;
+}
+
+int benchPaint()
+{
+    int failures = 0;
+    failures += paintOne(cv::Size(3264, 2448), QSize(1000, 750));
+    failures += paintOne(cv::Size(1920, 1080), QSize(1000, 750));
+    return failures;
+}
+
+// The demo scene when the build provides it, else a short one drawn here.
+QString standInVideo(const QTemporaryDir &scratch)
+{
+    const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
+    if (!demo.isEmpty() && QFileInfo::exists(demo))
+        return demo;
+    const QString path = scratch.filePath(QStringLiteral("scene.avi"));
+    const cv::Size size(1920, 1080);
+    cv::VideoWriter writer(path.toStdString(), cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 30.0,
+                           size, true);
+    for (int i = 0; i < 30; ++i) {
+        std::vector<DeskSheet> sheets = demoSheets(size);
+        sheets[1].centre.x += static_cast<float>(i * 2);
+        writer.write(drawDeskScene(size, sheets, static_cast<unsigned>(i + 1)));
+    }
+    return path;
+}
+
+double previewRate(QCameraView &view, int ms)
+{
+    const int before = view.receivedFrames();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return (view.receivedFrames() - before) * 1000.0 / static_cast<double>(clock.elapsed());
+}
+
+void spin(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+int benchRecord()
+{
+    constexpr int kMeasureMs = 5000;
+    QTemporaryDir scratch;
+    CameraInfo camera;
+    camera.path = standInVideo(scratch);
+    camera.mediaFile = true;
+    camera.sizes = {QSize(1920, 1080)};
+    *Cache::cameras = {camera};
+    Cache::config->update([&](ConfigValues &v) {
+        v.imageResolution = 0;
+        v.userDocumentsLocation = scratch.path();
+    });
+
+    QCameraView view;
+    view.resize(1000, 750);
+    view.show();
+    bool opened = false;
+    int warnings = 0;
+    QList<QList<QString>> results;
+    QObject::connect(&view, &QCameraView::openCameraSignal, [&] { opened = true; });
+    QObject::connect(&view, &QCameraView::warningSignal, [&] { ++warnings; });
+    QObject::connect(&view, &QCameraView::sendTakePhotoImageSignal,
+                     [&](const QList<QString> &paths, int) { results << paths; });
+    view.init(0);
+    QElapsedTimer waited;
+    waited.start();
+    while (!opened && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!opened) {
+        std::printf("record: the stand-in camera delivered no picture\n");
+        return 1;
+    }
+    spin(1000);
+    const double without = previewRate(view, kMeasureMs);
+
+    view.recordBegin();
+    spin(500);
+    const double with = previewRate(view, kMeasureMs);
+    view.recordEnd();
+
+    std::printf("record fps_without=%.1f fps_with=%.1f\n", without, with);
+    if (results.size() != 1 || results.first().isEmpty() || warnings != 0) {
+        std::printf("  the recording did not complete\n");
+        return 1;
+    }
+    const QList<QString> &files = results.first();
+    cv::VideoCapture video(files.first().toStdString());
+    std::printf("  with/without=%.2f (target 0.80); video %s: %.0f frames at %.0f fps\n", with / without,
+                qPrintable(QFileInfo(files.first()).fileName()), video.get(cv::CAP_PROP_FRAME_COUNT),
+                video.get(cv::CAP_PROP_FPS));
+    return 0;
+}
+
+} // namespace
+
+VORLANT_BENCH_GROUP("paint", benchPaint);
+VORLANT_BENCH_GROUP("record", benchRecord);
