@@ -1,3 +1,4 @@
+#include "app/allocator.h"
 #include "app/deviceprobe.h"
 #include "mainwindow/startup.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    tuneAllocatorForFrames();
     QApplication app(argc, argv);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     SystemDeviceProbe probe;

@@ -1,5 +1,7 @@
 #include "bench.h"
 
+#include "app/allocator.h"
+
 #include <QApplication>
 
 #include <algorithm>
@@ -26,6 +28,7 @@ int main(int argc, char **argv)
     // Painting and widgets need an application object; no window is shown.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    tuneAllocatorForFrames();
     QApplication app(argc, argv);
     int failures = 0;
     for (const BenchGroup &group : benchGroups()) {

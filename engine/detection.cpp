@@ -1,29 +1,40 @@
 #include "engine/detection.h"
 
+#include "engine/pipeline.h"
+
 #include <opencv2/imgproc.hpp>
 
 cv::RotatedRect toLegacyAngle(const cv::RotatedRect &rect)
 {
-    if (rect.angle <= 0.0f)
-        return rect;
-    if (rect.angle == 90.0f)
-        return cv::RotatedRect(rect.center, rect.size, -90.0f);
-    return cv::RotatedRect(rect.center, cv::Size2f(rect.size.height, rect.size.width), rect.angle - 90.0f);
+    // A half turn describes the same corners, so first bring the angle into
+    // [-90, 90); a quarter turn with the sides exchanged does the rest.
+    float angle = rect.angle;
+    while (angle >= 90.0f)
+        angle -= 180.0f;
+    while (angle < -90.0f)
+        angle += 180.0f;
+    if (angle < 0.0f)
+        return cv::RotatedRect(rect.center, rect.size, angle);
+    return cv::RotatedRect(rect.center, cv::Size2f(rect.size.height, rect.size.width), angle - 90.0f);
 }
 
-DetectedDocuments detectDocuments(const cv::Mat &bgrFrame)
+void documentMask(const cv::Mat &grey, cv::Mat &mask)
+{
+    cv::threshold(grey, mask, kDocumentThreshold, 255.0, cv::THRESH_BINARY);
+}
+
+DetectedDocuments detectDocumentsInMask(const cv::Mat &mask)
 {
     DetectedDocuments found;
-    if (bgrFrame.empty() || bgrFrame.type() != CV_8UC3)
+    if (mask.empty() || mask.type() != CV_8UC1)
         return found;
-
-    cv::Mat grey;
-    cv::cvtColor(bgrFrame, grey, cv::COLOR_BGR2GRAY);
-    cv::threshold(grey, grey, kDocumentThreshold, 255.0, cv::THRESH_BINARY);
     std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(grey, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
 
-    int bestArea = 0; // kept truncated, as a whole number
+    // The running best is kept truncated to a whole number, so a later
+    // rectangle beats it when larger than that number, not only when larger
+    // than the exact area. Equal areas keep the earlier contour.
+    int bestArea = 0;
     for (const auto &contour : contours) {
         const cv::RotatedRect rect = toLegacyAngle(cv::minAreaRect(contour));
         const float area = rect.size.width * rect.size.height;
@@ -38,12 +49,22 @@ DetectedDocuments detectDocuments(const cv::Mat &bgrFrame)
     return found;
 }
 
+DetectedDocuments detectDocuments(const cv::Mat &bgrFrame)
+{
+    if (bgrFrame.empty() || bgrFrame.type() != CV_8UC3)
+        return {};
+    cv::Mat grey;
+    cv::cvtColor(bgrFrame, grey, cv::COLOR_BGR2GRAY);
+    documentMask(grey, grey);
+    return detectDocumentsInMask(grey);
+}
+
 std::vector<cv::RotatedRect> documentsForMode(const DetectedDocuments &found, int correctionMode)
 {
     switch (correctionMode) {
-    case 1:
+    case kCorrectSingle:
         return {found.best};
-    case 2:
+    case kCorrectMultiple:
         return found.qualifying;
     default:
         return {};

@@ -21,10 +21,18 @@ struct DetectedDocuments {
 // Angles are always reported in [-90, 0) whatever the OpenCV release.
 DetectedDocuments detectDocuments(const cv::Mat &bgrFrame);
 
+// The bright-region mask detection works on: 255 where the grey picture is
+// brighter than kDocumentThreshold, else 0. `mask` may be a view into a larger matrix.
+void documentMask(const cv::Mat &grey, cv::Mat &mask);
+
+// The contour search of detectDocuments on a mask already made by
+// documentMask, for callers that have the frame's grey picture at hand.
+DetectedDocuments detectDocumentsInMask(const cv::Mat &mask);
+
 // The result a correction mode asks for: 1 the best rectangle alone, 2 every
 // qualifying one, anything else none.
 std::vector<cv::RotatedRect> documentsForMode(const DetectedDocuments &found, int correctionMode);
 
-// Maps a rectangle from the (0, 90] angle convention to the [-90, 0) one,
-// describing the same corners. Rectangles already in [-90, 0) are unchanged.
+// The same rectangle (same corners) described with an angle in [-90, 0), as
+// OpenCV releases before 4.5 reported it; later releases use (0, 90].
 cv::RotatedRect toLegacyAngle(const cv::RotatedRect &rect);

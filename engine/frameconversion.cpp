@@ -26,6 +26,8 @@ QImage matToQImage(const cv::Mat &mat)
     switch (mat.type()) {
     case CV_8UC1: {
         QImage image(mat.cols, mat.rows, QImage::Format_Indexed8);
+        if (image.isNull())
+            return image;
         image.setColorTable(greyTable());
         for (int y = 0; y < mat.rows; ++y)
             std::memcpy(image.scanLine(y), mat.ptr(y), static_cast<size_t>(mat.cols));
@@ -34,12 +36,16 @@ QImage matToQImage(const cv::Mat &mat)
     case CV_8UC3: {
         // Written straight into the image's own buffer: one pass, no intermediate copy.
         QImage image(mat.cols, mat.rows, QImage::Format_RGB888);
+        if (image.isNull())
+            return image;
         cv::Mat target(mat.rows, mat.cols, CV_8UC3, image.bits(), static_cast<size_t>(image.bytesPerLine()));
         cv::cvtColor(mat, target, cv::COLOR_BGR2RGB);
         return image;
     }
     case CV_8UC4: {
         QImage image(mat.cols, mat.rows, QImage::Format_ARGB32);
+        if (image.isNull())
+            return image;
         cv::Mat target(mat.rows, mat.cols, CV_8UC4, image.bits(), static_cast<size_t>(image.bytesPerLine()));
         mat.copyTo(target);
         return image;

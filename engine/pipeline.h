@@ -17,15 +17,27 @@ constexpr int kOutlineThickness = 10;
 
 // Applies a shooting type. Colour (and any unknown type) makes `out` share
 // `in`'s pixels; grey gives one channel; black-and-white and background
-// removal give three. `in` is never changed.
+// removal give three. `in` is never changed; an empty or non-BGR frame is
+// passed on as it is.
 void applyShootingType(const cv::Mat &in, cv::Mat &out, int shootingType);
+// The same, choosing the threshold's kernel as adaptiveThresholdRows does.
+void applyShootingType(const cv::Mat &in, cv::Mat &out, int shootingType, bool allowWideKernel);
+
+// The adaptive threshold's verdict for the rows `rows` of a grey picture: 255
+// where a pixel is brighter than the mean of its 25 x 25 neighbourhood (edges
+// replicated) minus 20, else 0, exactly as cv::adaptiveThreshold decides.
+// `mask` receives rows.size() rows. A 256-bit kernel runs when the processor
+// has one and `allowWideKernel` is set; clearing it selects the library's box
+// filter, so that tests can check both.
+void adaptiveThresholdRows(const cv::Mat &grey, cv::Range rows, cv::Mat &mask, bool allowWideKernel = true);
 
 // Draws each rectangle larger than the document limit: green in single mode, red otherwise.
 void drawDocumentOutlines(cv::Mat &picture, const std::vector<cv::RotatedRect> &rects, bool singleMode);
 
 // Shooting type, then outlines when asked for; returns what the detector found
-// (nothing in mode 0). `in` is never changed: outlines on a colour picture go
-// into a copy.
+// in modes 1 and 2 (nothing in other modes). `in` is never changed: outlines on
+// a colour picture go into a copy. An empty or non-BGR frame is passed on as
+// it is, with no rectangles.
 std::vector<cv::RotatedRect> processFrame(const cv::Mat &in, cv::Mat &out, int correctionMode, int shootingType,
                                           bool drawOutlines);
 

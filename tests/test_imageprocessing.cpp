@@ -29,6 +29,11 @@ QString prop(int id, double value)
 class Receiver : public QObject {
     Q_OBJECT
 public:
+    // Takes the engine's pictures through the same blocking hand-over the widget uses.
+    explicit Receiver(ImageProcessing &engine)
+    {
+        connect(&engine, &ImageProcessing::sendFarmeSignal, this, &Receiver::onFrame, Qt::BlockingQueuedConnection);
+    }
     int frames = 0;
     QImage last;
 public slots:
@@ -180,9 +185,7 @@ private slots:
     {
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, deskFrame));
-        Receiver receiver;
-        connect(&engine, &ImageProcessing::sendFarmeSignal, &receiver, &Receiver::onFrame,
-                Qt::BlockingQueuedConnection);
+        Receiver receiver(engine);
         connect(&engine, &ImageProcessing::sendTakePhotoImageSignal, &engine,
                 [this](QList<QString>, int kind) { m_log->add(QStringLiteral("photo %1").arg(kind)); },
                 Qt::DirectConnection);
@@ -213,9 +216,7 @@ private slots:
     {
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, deskFrame));
-        Receiver receiver;
-        connect(&engine, &ImageProcessing::sendFarmeSignal, &receiver, &Receiver::onFrame,
-                Qt::BlockingQueuedConnection);
+        Receiver receiver(engine);
         std::atomic<bool> closedOnCaptureThread{false};
         connect(&engine, &ImageProcessing::closeCameraSignal, &engine,
                 [&] { closedOnCaptureThread = QThread::currentThread() == &engine; }, Qt::DirectConnection);
@@ -245,9 +246,7 @@ private slots:
         };
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, frames));
-        Receiver receiver;
-        connect(&engine, &ImageProcessing::sendFarmeSignal, &receiver, &Receiver::onFrame,
-                Qt::BlockingQueuedConnection);
+        Receiver receiver(engine);
         engine.begin();
         engine.openCamara();
         QTest::qWait(330);
@@ -269,9 +268,7 @@ private slots:
         };
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, frames));
-        Receiver receiver;
-        connect(&engine, &ImageProcessing::sendFarmeSignal, &receiver, &Receiver::onFrame,
-                Qt::BlockingQueuedConnection);
+        Receiver receiver(engine);
         engine.begin();
         engine.openCamara();
         QTRY_VERIFY(receiver.frames > 0);
@@ -302,9 +299,7 @@ private slots:
         auto frames = [&counter](int) { return cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(++counter % 256)); };
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, frames));
-        Receiver receiver;
-        connect(&engine, &ImageProcessing::sendFarmeSignal, &receiver, &Receiver::onFrame,
-                Qt::BlockingQueuedConnection);
+        Receiver receiver(engine);
         engine.begin();
         engine.openCamara();
         QTRY_VERIFY(receiver.frames > 0);
@@ -343,9 +338,7 @@ private slots:
     {
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, deskFrame));
-        Receiver receiver;
-        connect(&engine, &ImageProcessing::sendFarmeSignal, &receiver, &Receiver::onFrame,
-                Qt::BlockingQueuedConnection);
+        Receiver receiver(engine);
         QList<QString> written;
         int results = 0;
         connect(&engine, &ImageProcessing::sendTakePhotoImageSignal, &receiver,
