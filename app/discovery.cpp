@@ -1,6 +1,7 @@
 #include "app/discovery.h"
 
 #include "app/deviceprobe.h"
+#include "engine/mediafilesource.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -32,8 +33,8 @@ QSize mediaFrameSize(const QString &path)
         if (!still.empty())
             return QSize(still.cols, still.rows);
     }
-    cv::VideoCapture video(name);
-    if (!video.isOpened())
+    cv::VideoCapture video;
+    if (!openVideoFile(video, name))
         return {};
     cv::Mat frame;
     if (!video.read(frame) || frame.empty())

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio/registry.hpp>
 
 #include <cmath>
 
@@ -56,6 +57,16 @@ void VideoDeviceSource::release()
     m_capture.release();
 }
 
+bool openVideoFile(cv::VideoCapture &video, const std::string &path)
+{
+    for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
+        if (cv::videoio_registry::hasBackend(static_cast<cv::VideoCaptureAPIs>(backend)) &&
+            video.open(path, backend))
+            return true;
+    }
+    return false;
+}
+
 MediaFileSource::MediaFileSource(const QString &path) : m_path(path) {}
 
 bool MediaFileSource::open()
@@ -69,7 +80,7 @@ bool MediaFileSource::open()
             m_open = true;
         }
     }
-    if (!m_open && m_video.open(name)) {
+    if (!m_open && openVideoFile(m_video, name)) {
         const double fps = m_video.get(cv::CAP_PROP_FPS);
         m_fps = (std::isfinite(fps) && fps > 0.5 && fps < 1000.0) ? fps : kDefaultStandInFps;
         m_open = true;

@@ -96,7 +96,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("truncated") << QByteArray("[image]\nquality=8");
-        QTest::newRow("garbage") << QByteArray("\x00\xff\xfe[[[=\n\x01\x02=\x03\n[image\nquality\n", 32);
+        static const char garbage[] = "\x00\xff\xfe[[[=\n\x01\x02=\x03\n[image\nquality\n";
+        QTest::newRow("garbage") << QByteArray(garbage, sizeof garbage - 1);
         QTest::newRow("wrong types") << QByteArray("[image]\nquality=high\nout_resolution=3.5\ncodec=png\n"
                                                    "[save]\nplaysound=maybe\nnumber=12abc\n[watermark]\ntime=yes\n");
         QTest::newRow("huge number") << QByteArray("[save]\nnumber=99999999999999999999\n");
