@@ -283,9 +283,10 @@ void ImageProcessing::configure(FrameSource &source)
     }
     qDebug() << source.get(cv::CAP_PROP_FPS) << source.get(cv::CAP_PROP_FRAME_WIDTH)
              << source.get(cv::CAP_PROP_FRAME_HEIGHT);
-    qDebug() << answer(source.set(cv::CAP_PROP_FPS, kRequestedFps));
+    // Size before rate: on Video4Linux2 a new size resets the frame rate.
     qDebug() << answer(source.set(cv::CAP_PROP_FRAME_WIDTH, m_frameWidth.load()));
     qDebug() << answer(source.set(cv::CAP_PROP_FRAME_HEIGHT, m_frameHeight.load()));
+    qDebug() << answer(source.set(cv::CAP_PROP_FPS, kRequestedFps));
     // A driver may clamp the size while set() says true: this line shows what it chose.
     qDebug() << source.get(cv::CAP_PROP_FPS) << source.get(cv::CAP_PROP_FRAME_WIDTH)
              << source.get(cv::CAP_PROP_FRAME_HEIGHT);

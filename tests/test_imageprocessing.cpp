@@ -87,12 +87,12 @@ private slots:
         engine.openCamara();
         QVERIFY(engine.isCameraOpen());
         const QStringList calls = m_log->take();
-        // Two wake-up opens, then the real one configured: format, rate, width, height.
+        // Two wake-up opens, then the real one configured: format, width, height, rate.
         QCOMPARE(calls.mid(0, 5), (QStringList{"open /dev/video1", "release /dev/video1", "open /dev/video1",
                                                 "release /dev/video1", "open /dev/video1"}));
         QCOMPARE(calls.mid(5), (QStringList{prop(cv::CAP_PROP_FOURCC, cv::VideoWriter::fourcc('M', 'J', 'P', 'G')),
-                                             prop(cv::CAP_PROP_FPS, 100), prop(cv::CAP_PROP_FRAME_WIDTH, 1280),
-                                             prop(cv::CAP_PROP_FRAME_HEIGHT, 720)}));
+                                             prop(cv::CAP_PROP_FRAME_WIDTH, 1280),
+                                             prop(cv::CAP_PROP_FRAME_HEIGHT, 720), prop(cv::CAP_PROP_FPS, 100)}));
     }
 
     void widthAboveCapIsOpenedAt3264x2448()
