@@ -13,3 +13,8 @@ struct CameraInfo {
     QList<QSize> sizes;
     bool mediaFile = false; // true for the camera stand-in: path names a video file or still image
 };
+
+// The capture size a settings index selects for a camera: the camera's first
+// size when the index is outside its list, an invalid size when the camera
+// index is outside `cameras` or the camera reports no sizes (with a debug line).
+QSize chosenFrameSize(const QList<CameraInfo> &cameras, int cameraIndex, int resolution);

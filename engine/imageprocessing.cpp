@@ -331,23 +331,13 @@ void ImageProcessing::applyExposure(FrameSource &source, int value)
 void ImageProcessing::reConfigVideoSetting()
 {
     const ConfigValues settings = Cache::config->snapshot();
-    const QList<CameraInfo> &cameras = *Cache::cameras;
-    if (settings.cameraIndex < 0 || settings.cameraIndex >= cameras.size()) {
-        qDebug() << "camera/index" << settings.cameraIndex << "is not in the camera list; nothing reopened";
+    const QSize size = chosenFrameSize(*Cache::cameras, settings.cameraIndex, settings.imageResolution);
+    if (!size.isValid()) {
+        qDebug() << "no capture size for camera/index" << settings.cameraIndex << "; nothing reopened";
         return;
     }
-    const QList<QSize> &sizes = cameras.at(settings.cameraIndex).sizes;
-    if (sizes.isEmpty()) {
-        qDebug() << "camera" << settings.cameraIndex << "reports no frame sizes; nothing reopened";
-        return;
-    }
-    int resolution = settings.imageResolution;
-    if (resolution < 0 || resolution >= sizes.size()) {
-        qDebug() << "image/resolution" << resolution << "is not offered by the camera; using its first size";
-        resolution = 0;
-    }
-    m_frameWidth.store(sizes.at(resolution).width());
-    m_frameHeight.store(sizes.at(resolution).height());
+    m_frameWidth.store(size.width());
+    m_frameHeight.store(size.height());
     m_reopenRequest.store(true, std::memory_order_release);
 }
 

@@ -58,23 +58,7 @@ QCameraView::~QCameraView()
 
 QSize QCameraView::cameraSize(int index) const
 {
-    const QList<CameraInfo> &cameras = *Cache::cameras;
-    if (index < 0 || index >= cameras.size()) {
-        qDebug() << "camera index" << index << "is not in the list of" << cameras.size() << "cameras";
-        return QSize();
-    }
-    const QList<QSize> &sizes = cameras.at(index).sizes;
-    if (sizes.isEmpty()) {
-        qDebug() << "camera" << index << "reports no frame sizes; its size is left as it is";
-        return QSize();
-    }
-    const int resolution = Cache::config->snapshot().imageResolution;
-    if (resolution < 0 || resolution >= sizes.size()) {
-        qDebug() << "image/resolution" << resolution << "is not offered by camera" << index
-                 << "; using its first size";
-        return sizes.first();
-    }
-    return sizes.at(resolution);
+    return chosenFrameSize(*Cache::cameras, index, Cache::config->snapshot().imageResolution);
 }
 
 void QCameraView::init(int index)
