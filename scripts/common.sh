@@ -9,8 +9,12 @@ VORLANT_PACKAGES=(
   qtbase5-dev qtbase5-dev-tools
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   fonts-dejavu-core fonts-wqy-microhei
+  libhpdf-dev
+  libavformat-dev libavcodec-dev libavutil-dev
+  libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
+  qtmultimedia5-dev libqt5multimedia5-plugins
 )
-VORLANT_TEST_PACKAGES=(xvfb xauth xdotool)
+VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data desktop-file-utils appstream)
 
 vorlant_install() {
   local missing=()
