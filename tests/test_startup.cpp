@@ -79,6 +79,10 @@ private slots:
         node.formats = {{"Motion-JPEG", V4L2_PIX_FMT_MJPEG, {QSize(1280, 720)}}};
         probe.nodes["/dev/video0"] = node;
         bool windowShown = false;
+        // A quit before the event loop has started (the splash waits for the
+        // window with a loop of its own) would be lost, so repeat it.
+        QTimer quitter;
+        connect(&quitter, &QTimer::timeout, qApp, &QApplication::quit);
         whenReady(
             [] {
                 for (QWidget *w : QApplication::topLevelWidgets())
@@ -88,7 +92,7 @@ private slots:
             },
             [&] {
                 windowShown = true;
-                QApplication::quit();
+                quitter.start(100);
             });
         QCOMPARE(runVorlant(*qApp, probe), 0);
         QVERIFY(windowShown);
