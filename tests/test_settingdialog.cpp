@@ -405,7 +405,10 @@ private slots:
         QTest::addColumn<ConfigValues>("values");
 
         Cache::config->init();
-        QTest::newRow("factory") << Cache::config->snapshot();
+        ConfigValues factory = Cache::config->snapshot();
+        factory.cameraIndex = 0;
+        factory.userDocumentsLocation = "work-factory";
+        QTest::newRow("factory") << factory;
 
         ConfigValues v;
         v.cameraIndex = 0;
