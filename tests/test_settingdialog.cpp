@@ -1,5 +1,6 @@
 #include "app/cache.h"
 #include "settings/settingdialog.h"
+#include "support/scriptedcamera.h"
 #include "support/workingdir.h"
 
 #include <QColorDialog>
@@ -16,15 +17,6 @@
 Q_DECLARE_METATYPE(ConfigValues)
 
 namespace {
-
-CameraInfo camera(int index, QList<QSize> sizes)
-{
-    CameraInfo info;
-    info.index = index;
-    info.path = QStringLiteral("/dev/video%1").arg(index);
-    info.sizes = std::move(sizes);
-    return info;
-}
 
 // Factory values, then `changes` written into the file and read back, as a start from disk would.
 void storeSettings(const QVariantMap &changes)
@@ -67,13 +59,35 @@ void whenModalOpens(QObject *owner, std::function<void(QWidget *)> act)
 
 QVariantList everyValue(const ConfigValues &v)
 {
-    return {v.cameraIndex, v.cameraExposure, v.imageFourcc, v.imageResolution, v.imageOutResolution,
-            v.imageCodec, v.imageShootingTime, v.imageQuality, v.saveType, v.savePrefix,
-            v.saveNumber, v.savePlaysound, v.saveMergeSource, v.savePdfSource, v.watermarkText,
-            v.watermarkTime, v.watermarkColor, v.watermarkFontFamily, v.watermarkFontSize,
-            v.watermarkFontStyleName, v.watermarkStrikeOut, v.watermarkUnderline, v.watermarkTransparency,
-            v.watermarkX, v.watermarkY, v.paintingPercentage, v.paintingMainResolution,
-            v.paintingOtherResolution, v.userDocumentsLocation};
+    return {v.cameraIndex,
+            v.cameraExposure,
+            v.imageFourcc,
+            v.imageResolution,
+            v.imageOutResolution,
+            v.imageCodec,
+            v.imageShootingTime,
+            v.imageQuality,
+            v.saveType,
+            v.savePrefix,
+            v.saveNumber,
+            v.savePlaysound,
+            v.saveMergeSource,
+            v.savePdfSource,
+            v.watermarkText,
+            v.watermarkTime,
+            v.watermarkColor,
+            v.watermarkFontFamily,
+            v.watermarkFontSize,
+            v.watermarkFontStyleName,
+            v.watermarkStrikeOut,
+            v.watermarkUnderline,
+            v.watermarkTransparency,
+            v.watermarkX,
+            v.watermarkY,
+            v.paintingPercentage,
+            v.paintingMainResolution,
+            v.paintingOtherResolution,
+            v.userDocumentsLocation};
 }
 
 } // namespace
@@ -86,7 +100,8 @@ private slots:
     {
         Cache::config->outputSizes = standardOutputSizes();
         Cache::config->imageFormats = {"bmp", "jpg", "png", "tif"};
-        *Cache::cameras = {camera(0, {QSize(3264, 2448), QSize(1920, 1080), QSize(640, 480)}), camera(1, {})};
+        *Cache::cameras = {scriptedCamera(0, {QSize(3264, 2448), QSize(1920, 1080), QSize(640, 480)}),
+                           scriptedCamera(1, {})};
     }
 
     void formKeepsItsHiddenParts()
@@ -112,51 +127,70 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("saved");
 
-        QTest::newRow("fourcc MJPG") << QVariantMap{{"image/fourcc", 0}} << "imageFOURCCBox" << QByteArray("currentText")
-                                     << QVariant("MJPG") << "image/fourcc" << "0";
-        QTest::newRow("fourcc YUYV") << QVariantMap{{"image/fourcc", 1}} << "imageFOURCCBox" << QByteArray("currentText")
-                                     << QVariant("YUYV") << "image/fourcc" << "1";
+        QTest::newRow("fourcc MJPG") << QVariantMap{{"image/fourcc", 0}} << "imageFOURCCBox"
+                                     << QByteArray("currentText") << QVariant("MJPG") << "image/fourcc"
+                                     << "0";
+        QTest::newRow("fourcc YUYV") << QVariantMap{{"image/fourcc", 1}} << "imageFOURCCBox"
+                                     << QByteArray("currentText") << QVariant("YUYV") << "image/fourcc"
+                                     << "1";
         QTest::newRow("fourcc unknown") << QVariantMap{{"image/fourcc", 4}} << "imageFOURCCBox"
-                                        << QByteArray("currentText") << QVariant("MJPG") << "image/fourcc" << "0";
+                                        << QByteArray("currentText") << QVariant("MJPG") << "image/fourcc"
+                                        << "0";
         QTest::newRow("camera size") << QVariantMap{{"image/resolution", 2}} << "imageResolutionBox"
-                                     << QByteArray("currentText") << QVariant("640x480") << "image/resolution" << "2";
+                                     << QByteArray("currentText") << QVariant("640x480") << "image/resolution"
+                                     << "2";
         QTest::newRow("camera size of a larger camera")
             << QVariantMap{{"image/resolution", 7}} << "imageResolutionBox" << QByteArray("currentText")
-            << QVariant("3264x2448") << "image/resolution" << "0";
+            << QVariant("3264x2448") << "image/resolution"
+            << "0";
         QTest::newRow("no camera at the index")
             << QVariantMap{{"camera/index", 5}, {"image/resolution", 2}} << "imageResolutionBox"
-            << QByteArray("enabled") << QVariant(false) << "image/resolution" << "2";
+            << QByteArray("enabled") << QVariant(false) << "image/resolution"
+            << "2";
         QTest::newRow("camera without sizes")
             << QVariantMap{{"camera/index", 1}, {"image/resolution", 1}} << "imageResolutionBox"
-            << QByteArray("enabled") << QVariant(false) << "image/resolution" << "1";
-        QTest::newRow("negative output size") << QVariantMap{{"image/out_resolution", -1}} << "imageOutResolutionBox"
-                                              << QByteArray("currentText") << QVariant("4640x3452")
-                                              << "image/out_resolution" << "0";
+            << QByteArray("enabled") << QVariant(false) << "image/resolution"
+            << "1";
+        QTest::newRow("negative output size")
+            << QVariantMap{{"image/out_resolution", -1}} << "imageOutResolutionBox" << QByteArray("currentText")
+            << QVariant("4640x3452") << "image/out_resolution"
+            << "0";
         QTest::newRow("inset size past the list")
             << QVariantMap{{"painting/other_resolution", 12}} << "painting_other_resolutionBox"
-            << QByteArray("currentText") << QVariant("4640x3452") << "painting/other_resolution" << "0";
+            << QByteArray("currentText") << QVariant("4640x3452") << "painting/other_resolution"
+            << "0";
         QTest::newRow("main inset size") << QVariantMap{{"painting/main_resolution", 11}}
                                          << "painting_mian_resolutionBox" << QByteArray("currentText")
-                                         << QVariant("640x480") << "painting/main_resolution" << "11";
+                                         << QVariant("640x480") << "painting/main_resolution"
+                                         << "11";
         QTest::newRow("codec by name") << QVariantMap{{"image/codec", "png"}} << "imageCodecBox"
-                                       << QByteArray("currentText") << QVariant("png") << "image/codec" << "png";
+                                       << QByteArray("currentText") << QVariant("png") << "image/codec"
+                                       << "png";
         QTest::newRow("named by time") << QVariantMap{{"save/type", 1}} << "radioButton_Time" << QByteArray("checked")
-                                       << QVariant(true) << "save/type" << "1";
+                                       << QVariant(true) << "save/type"
+                                       << "1";
         QTest::newRow("unknown naming type") << QVariantMap{{"save/type", 7}} << "radioButton_Time"
-                                             << QByteArray("checked") << QVariant(true) << "save/type" << "1";
-        QTest::newRow("named by number") << QVariantMap{{"save/type", 0}} << "radioButton_File"
-                                         << QByteArray("checked") << QVariant(true) << "save/type" << "0";
+                                             << QByteArray("checked") << QVariant(true) << "save/type"
+                                             << "1";
+        QTest::newRow("named by number") << QVariantMap{{"save/type", 0}} << "radioButton_File" << QByteArray("checked")
+                                         << QVariant(true) << "save/type"
+                                         << "0";
         QTest::newRow("time watermark") << QVariantMap{{"watermark/time", true}} << "radioButton_watermark_time"
-                                        << QByteArray("checked") << QVariant(true) << "watermark/time" << "true";
+                                        << QByteArray("checked") << QVariant(true) << "watermark/time"
+                                        << "true";
         QTest::newRow("sound off") << QVariantMap{{"save/playsound", false}} << "checkBox_Sound"
-                                   << QByteArray("checked") << QVariant(false) << "save/playsound" << "false";
-        QTest::newRow("hidden merge switch") << QVariantMap{{"save/merge_source", false}}
-                                             << "checkBox_SaveMergeSourceImageBox" << QByteArray("checked")
-                                             << QVariant(false) << "save/merge_source" << "false";
+                                   << QByteArray("checked") << QVariant(false) << "save/playsound"
+                                   << "false";
+        QTest::newRow("hidden merge switch")
+            << QVariantMap{{"save/merge_source", false}} << "checkBox_SaveMergeSourceImageBox" << QByteArray("checked")
+            << QVariant(false) << "save/merge_source"
+            << "false";
         QTest::newRow("hidden pdf switch") << QVariantMap{{"save/pdf_source", true}} << "checkBox_SavePdfSourceBox"
-                                           << QByteArray("checked") << QVariant(true) << "save/pdf_source" << "true";
+                                           << QByteArray("checked") << QVariant(true) << "save/pdf_source"
+                                           << "true";
         QTest::newRow("interval") << QVariantMap{{"image/shooting_time", 12}} << "imageShootingTimeBox"
-                                  << QByteArray("text") << QVariant("12") << "image/shooting_time" << "12";
+                                  << QByteArray("text") << QVariant("12") << "image/shooting_time"
+                                  << "12";
     }
 
     void showsAndSavesStoredValues()
@@ -191,14 +225,38 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("saved");
 
-        QTest::newRow("interval in seconds") << "imageShootingTimeBox" << "15" << "image/shooting_time" << "15";
-        QTest::newRow("letters as interval") << "imageShootingTimeBox" << "abc" << "image/shooting_time" << "0";
-        QTest::newRow("fraction as interval") << "imageShootingTimeBox" << "1.5" << "image/shooting_time" << "0";
-        QTest::newRow("number with zeros") << "saveImageNumber" << "0042" << "save/number" << "42";
-        QTest::newRow("number with letters") << "saveImageNumber" << "12a" << "save/number" << "0";
-        QTest::newRow("number too large") << "saveImageNumber" << "99999999999" << "save/number" << "0";
-        QTest::newRow("prefix as typed") << "savePreNameBox" << " 扫描 A," << "save/prefix" << " 扫描 A,";
-        QTest::newRow("watermark text") << "watermark_text_box" << "机密, 2026" << "watermark/text" << "机密, 2026";
+        QTest::newRow("interval in seconds") << "imageShootingTimeBox"
+                                             << "15"
+                                             << "image/shooting_time"
+                                             << "15";
+        QTest::newRow("letters as interval") << "imageShootingTimeBox"
+                                             << "abc"
+                                             << "image/shooting_time"
+                                             << "0";
+        QTest::newRow("fraction as interval") << "imageShootingTimeBox"
+                                              << "1.5"
+                                              << "image/shooting_time"
+                                              << "0";
+        QTest::newRow("number with zeros") << "saveImageNumber"
+                                           << "0042"
+                                           << "save/number"
+                                           << "42";
+        QTest::newRow("number with letters") << "saveImageNumber"
+                                             << "12a"
+                                             << "save/number"
+                                             << "0";
+        QTest::newRow("number too large") << "saveImageNumber"
+                                          << "99999999999"
+                                          << "save/number"
+                                          << "0";
+        QTest::newRow("prefix as typed") << "savePreNameBox"
+                                         << " 扫描 A,"
+                                         << "save/prefix"
+                                         << " 扫描 A,";
+        QTest::newRow("watermark text") << "watermark_text_box"
+                                        << "机密, 2026"
+                                        << "watermark/text"
+                                        << "机密, 2026";
     }
 
     void typedTextIsStored()
@@ -226,11 +284,16 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<int>("value");
 
-        QTest::newRow("quality") << "imageQualityBox" << "lbImageQuality" << 95;
-        QTest::newRow("transparency") << "watermark_transparency_box" << "lbWatermarkTransparency" << 0;
-        QTest::newRow("horizontal") << "watermark_x_box" << "lbWatermarkX" << 100;
-        QTest::newRow("vertical") << "watermark_y_box" << "lbWatermarkY" << 7;
-        QTest::newRow("inset") << "painting_percentage_box" << "lbPaintingPercentage" << 55;
+        QTest::newRow("quality") << "imageQualityBox"
+                                 << "lbImageQuality" << 95;
+        QTest::newRow("transparency") << "watermark_transparency_box"
+                                      << "lbWatermarkTransparency" << 0;
+        QTest::newRow("horizontal") << "watermark_x_box"
+                                    << "lbWatermarkX" << 100;
+        QTest::newRow("vertical") << "watermark_y_box"
+                                  << "lbWatermarkY" << 7;
+        QTest::newRow("inset") << "painting_percentage_box"
+                               << "lbPaintingPercentage" << 55;
     }
 
     void percentageLabels()
@@ -362,15 +425,24 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("factory");
 
-        QTest::newRow("quality") << "image/quality" << "80";
-        QTest::newRow("codec") << "image/codec" << "jpg";
-        QTest::newRow("output size") << "image/out_resolution" << "3";
-        QTest::newRow("prefix") << "save/prefix" << "IMG";
-        QTest::newRow("number") << "save/number" << "1";
-        QTest::newRow("colour") << "watermark/color" << "ff000000";
-        QTest::newRow("hidden merge switch") << "save/merge_source" << "true";
-        QTest::newRow("camera kept") << "camera/index" << "1";
-        QTest::newRow("work directory kept") << "user/documentsLocation" << "kept-work";
+        QTest::newRow("quality") << "image/quality"
+                                 << "80";
+        QTest::newRow("codec") << "image/codec"
+                               << "jpg";
+        QTest::newRow("output size") << "image/out_resolution"
+                                     << "3";
+        QTest::newRow("prefix") << "save/prefix"
+                                << "IMG";
+        QTest::newRow("number") << "save/number"
+                                << "1";
+        QTest::newRow("colour") << "watermark/color"
+                                << "ff000000";
+        QTest::newRow("hidden merge switch") << "save/merge_source"
+                                             << "true";
+        QTest::newRow("camera kept") << "camera/index"
+                                     << "1";
+        QTest::newRow("work directory kept") << "user/documentsLocation"
+                                             << "kept-work";
     }
 
     void defaultSettingWritesFactoryValues()
