@@ -6,6 +6,7 @@
 #include "engine/imageprocessing.h"
 #include "mainwindow/shuttersound.h"
 #include "mainwindow/startup.h"
+#include "settings/settingdialog.h"
 #include "views/cameraviewdialog.h"
 #include "views/qcameraview.h"
 
@@ -65,6 +66,10 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
 
     m_shootingTimer = new QTimer(this);
     connect(m_shootingTimer, &QTimer::timeout, this, &MainWindowQCamera::onShootingTimer);
+
+    m_settingDialog = new SettingDialog(this);
+    connect(m_settingDialog, &SettingDialog::videSettingSignal, this, &MainWindowQCamera::videoSetting);
+    connect(m_settingDialog, &SettingDialog::reConfigVideoSettingSignal, this, &MainWindowQCamera::reConfigVideoSetting);
 
     m_cameraViewDialog = new CameraViewDialog(this);
     connect(m_cameraViewDialog, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
@@ -437,8 +442,10 @@ void MainWindowQCamera::on_btnSelectWorkDir_2_clicked()
 
 void MainWindowQCamera::on_btnSetting_2_clicked()
 {
-    if (checkShootingVideo())
+    if (checkShootingVideo() || m_settingDialog->isVisible())
         return;
+    m_settingDialog->show();
+    m_settingDialog->init();
 }
 
 void MainWindowQCamera::on_pushButton_clicked()

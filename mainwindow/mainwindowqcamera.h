@@ -10,6 +10,7 @@ class CameraViewDialog;
 class QButtonGroup;
 class QLabel;
 class QTimer;
+class SettingDialog;
 class ShutterSound;
 class Ui_MainWindowQCamera;
 
@@ -78,6 +79,7 @@ private:
     void finishCaptureWork();
 
     std::unique_ptr<Ui_MainWindowQCamera> m_ui;
+    SettingDialog *m_settingDialog = nullptr;
     CameraViewDialog *m_cameraViewDialog = nullptr;
     CameraViewDialog *m_cameraViewDialog1 = nullptr;
     QButtonGroup *m_correctionGroup = nullptr;

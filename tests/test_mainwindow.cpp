@@ -286,7 +286,7 @@ private slots:
               "check_image_merging_2"})
             QTest::addRow("timed: %s", control) << "timed" << control << kTimed;
         for (const char *control : {"btnShootingTime", "btnright_2", "rb_correction_12", "rb_Shooting_12",
-                                    "btnSecCamCon_2"})
+                                    "btnSecCamCon_2", "btnSetting_2"})
             QTest::addRow("timed allows %s", control) << "timed" << control << "";
         QTest::newRow("custom correction is never taken") << "idle" << "rb_correction_13" << "-";
     }
@@ -332,6 +332,31 @@ private slots:
             QCOMPARE(closer.seen, warning == "-" ? QStringList() : QStringList{"警告|" + warning});
             QCOMPARE(after, before);
         }
+    }
+
+    // The button fills the dialog once when it opens; its "保存" reopens the main camera.
+    void settingsDialog()
+    {
+        Cache::config->update([](ConfigValues &v) { v.imageShootingTime = 7; });
+        MainWindowQCamera window;
+        window.show();
+        QVERIFY(waitUntilOpen(window));
+        click(window, "btnSetting_2");
+        auto *dialog = window.findChild<QDialog *>("SettingDialog");
+        QVERIFY(dialog && dialog->isVisible());
+        auto *interval = child<QLineEdit>(*dialog, "imageShootingTimeBox");
+        QCOMPARE(interval->text(), QStringLiteral("7"));
+        interval->setText("9");
+        click(window, "btnSetting_2"); // already open: the edit is kept
+        QCOMPARE(interval->text(), QStringLiteral("9"));
+
+        ModalCloser closer;
+        click(*dialog, "saveSetting");
+        QCOMPARE(Cache::config->imageShootingTime, 9);
+        QVERIFY(view(window)->isOpening());
+        QVERIFY(child<QLabel>(window, "lb_video_tip")->isVisible());
+        QVERIFY(waitUntilOpen(window));
+        QVERIFY(!child<QLabel>(window, "lb_video_tip")->isVisible());
     }
 
     void timedShooting_data()
