@@ -69,7 +69,8 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
 
     m_settingDialog = new SettingDialog(this);
     connect(m_settingDialog, &SettingDialog::videSettingSignal, this, &MainWindowQCamera::videoSetting);
-    connect(m_settingDialog, &SettingDialog::reConfigVideoSettingSignal, this, &MainWindowQCamera::reConfigVideoSetting);
+    connect(m_settingDialog, &SettingDialog::reConfigVideoSettingSignal, this,
+            &MainWindowQCamera::reConfigVideoSetting);
 
     m_cameraViewDialog = new CameraViewDialog(this);
     connect(m_cameraViewDialog, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
@@ -127,7 +128,8 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
 
     // The folder ends without a slash, the file name is joined with one.
     const QString iconFolder = icons.chopped(1);
-    m_ui->btnShootingVideo->setStyleSheet(kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_video_32_line.png")));
+    m_ui->btnShootingVideo->setStyleSheet(
+        kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_video_32_line.png")));
     m_ui->btnShootingTime->setStyleSheet(kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_snap_clock.png")));
     m_ui->btnSetting_2->setStyleSheet(kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_setting_32.png")));
     m_ui->btnShooting->setStyleSheet(kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_snap_32.png")));

@@ -4,9 +4,7 @@
 #include <QSoundEffect>
 #include <QUrl>
 
-ShutterSound::ShutterSound(const QString &wavFile, QObject *parent) : QObject(parent), m_file(wavFile)
-{
-}
+ShutterSound::ShutterSound(const QString &wavFile, QObject *parent) : QObject(parent), m_file(wavFile) {}
 
 void ShutterSound::play()
 {

@@ -240,8 +240,8 @@ void drawSettings(QPainter &p)
     constexpr int kTeeth = 8;
     constexpr qreal kOuter = 13;
     constexpr qreal kInner = 9.5;
-    constexpr qreal kToothHalf = 11;   // degrees, half the width of a tooth at its tip
-    constexpr qreal kRootHalf = 16;    // degrees, half the width of a tooth at its root
+    constexpr qreal kToothHalf = 11; // degrees, half the width of a tooth at its tip
+    constexpr qreal kRootHalf = 16;  // degrees, half the width of a tooth at its root
     QPainterPath gear;
     for (int i = 0; i < kTeeth; ++i) {
         const qreal mid = i * 360.0 / kTeeth + 90;

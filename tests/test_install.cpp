@@ -41,8 +41,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_prefix.isValid());
-        const Run install = run(QStringLiteral("cmake"), {QStringLiteral("--install"), qEnvironmentVariable("VORLANT_BUILD_DIR"),
-                                                          QStringLiteral("--prefix"), m_prefix.path()});
+        const Run install =
+            run(QStringLiteral("cmake"), {QStringLiteral("--install"), qEnvironmentVariable("VORLANT_BUILD_DIR"),
+                                          QStringLiteral("--prefix"), m_prefix.path()});
         QVERIFY2(install.exitCode == 0, qPrintable(install.output));
     }
 
@@ -83,10 +84,10 @@ private slots:
         QTest::newRow("desktop entry") << "desktop-file-validate" << entry << QByteArray() << true;
         QTest::newRow("metainfo") << "appstreamcli" << metainfo << QByteArray() << true;
         // The validators must be able to fail: a damaged copy is refused.
-        QTest::newRow("entry without its type") << "desktop-file-validate" << entry << QByteArray("Type=Application\n")
-                                                << false;
-        QTest::newRow("metainfo without its id") << "appstreamcli" << metainfo
-                                                 << QByteArray("<id>org.vorlant.Vorlant</id>") << false;
+        QTest::newRow("entry without its type")
+            << "desktop-file-validate" << entry << QByteArray("Type=Application\n") << false;
+        QTest::newRow("metainfo without its id")
+            << "appstreamcli" << metainfo << QByteArray("<id>org.vorlant.Vorlant</id>") << false;
     }
 
     void validated()

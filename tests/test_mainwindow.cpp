@@ -277,18 +277,21 @@ private slots:
         QTest::addColumn<QString>("warning");
         for (const char *control :
              {"btnShooting", "btnShootingTime", "btnleft_2", "btnupdown_2", "btnright_2", "rb_correction_12",
-              "rb_correction_13", "rb_Shooting_12", "btnToggleDevice_2", "btnSetting_2", "pushButton",
-              "btnSavePdfTiff", "check_image_merging_2", "btnSecCamCon_2", "btnSecCam1Con_2"})
+              "rb_correction_13", "rb_Shooting_12", "btnToggleDevice_2", "btnSetting_2", "pushButton", "btnSavePdfTiff",
+              "check_image_merging_2", "btnSecCamCon_2", "btnSecCam1Con_2"})
             QTest::addRow("recording: %s", control) << "recording" << control << kRecording;
-        QTest::newRow("recording: second press stops it") << "recording" << "btnShootingVideo" << "";
-        for (const char *control :
-             {"btnShooting", "btnShootingVideo", "btnToggleDevice_2", "pushButton", "btnSavePdfTiff",
-              "check_image_merging_2"})
+        QTest::newRow("recording: second press stops it") << "recording"
+                                                          << "btnShootingVideo"
+                                                          << "";
+        for (const char *control : {"btnShooting", "btnShootingVideo", "btnToggleDevice_2", "pushButton",
+                                    "btnSavePdfTiff", "check_image_merging_2"})
             QTest::addRow("timed: %s", control) << "timed" << control << kTimed;
-        for (const char *control : {"btnShootingTime", "btnright_2", "rb_correction_12", "rb_Shooting_12",
-                                    "btnSecCamCon_2", "btnSetting_2"})
+        for (const char *control :
+             {"btnShootingTime", "btnright_2", "rb_correction_12", "rb_Shooting_12", "btnSecCamCon_2", "btnSetting_2"})
             QTest::addRow("timed allows %s", control) << "timed" << control << "";
-        QTest::newRow("custom correction is never taken") << "idle" << "rb_correction_13" << "-";
+        QTest::newRow("custom correction is never taken") << "idle"
+                                                          << "rb_correction_13"
+                                                          << "-";
     }
 
     // A refused control shows its warning and nothing else changes, the panel's radio buttons included.
@@ -313,7 +316,8 @@ private slots:
             QStringList s;
             s << QString::number(thread->angle()) << QString::number(thread->cameraCorrection())
               << QString::number(thread->cameraShootType()) << QString::number(view(window)->cameraIndex())
-              << QString::number(view(window)->isRecording()) << child<QAbstractButton>(window, "btnShootingTime")->text();
+              << QString::number(view(window)->isRecording())
+              << child<QAbstractButton>(window, "btnShootingTime")->text();
             for (const char *radio : {"rb_correction_10", "rb_correction_12", "rb_correction_13", "rb_Shooting_12"})
                 s << QString::number(child<QRadioButton>(window, radio)->isChecked());
             for (QWidget *w : window.findChildren<QDialog *>())
@@ -413,24 +417,32 @@ private slots:
         QTest::addColumn<QString>("next");
         QTest::addColumn<int>("sounds");
         const QStringList photo{"photo.jpg"};
-        QTest::newRow("first photograph") << 0 << photo << 0 << true << QStringList{"pic21"} << "pic21" << "pic210"
+        QTest::newRow("first photograph") << 0 << photo << 0 << true << QStringList{"pic21"} << "pic21"
+                                          << "pic210"
                                           << "pic22" << 1;
         QTest::newRow("eleventh photograph") << 10 << photo << 0 << true << QStringList{"pic21"} << "pic21"
-                                             << "pic210" << "pic22" << 1;
-        QTest::newRow("three cut-outs at slot 9")
-            << 8 << QStringList{"photo.jpg", "photo.jpg", "photo.jpg"} << 0 << false
-            << QStringList{"pic29", "pic210", "pic21"} << "pic21" << "pic28" << "pic22" << 0;
-        QTest::newRow("empty list") << 3 << QStringList() << 0 << true << QStringList() << "" << "pic23" << "pic24"
-                                    << 0;
-        QTest::newRow("finished video") << 0 << QStringList{"clip.avi"} << 0 << true << QStringList{"pic21"}
-                                        << "pic21" << "pic210" << "pic22" << 0;
+                                             << "pic210"
+                                             << "pic22" << 1;
+        QTest::newRow("three cut-outs at slot 9") << 8 << QStringList{"photo.jpg", "photo.jpg", "photo.jpg"} << 0
+                                                  << false << QStringList{"pic29", "pic210", "pic21"} << "pic21"
+                                                  << "pic28"
+                                                  << "pic22" << 0;
+        QTest::newRow("empty list") << 3 << QStringList() << 0 << true << QStringList() << ""
+                                    << "pic23"
+                                    << "pic24" << 0;
+        QTest::newRow("finished video") << 0 << QStringList{"clip.avi"} << 0 << true << QStringList{"pic21"} << "pic21"
+                                        << "pic210"
+                                        << "pic22" << 0;
         QTest::newRow("pdf document") << 1 << QStringList{"book.pdf"} << 1 << true << QStringList{"pic22"} << "pic22"
-                                      << "pic21" << "pic23" << 0;
-        QTest::newRow("tiff document") << 0 << QStringList{"book.tiff"} << 1 << true << QStringList{"pic21"}
-                                       << "pic21" << "pic210" << "pic22" << 0;
+                                      << "pic21"
+                                      << "pic23" << 0;
+        QTest::newRow("tiff document") << 0 << QStringList{"book.tiff"} << 1 << true << QStringList{"pic21"} << "pic21"
+                                       << "pic210"
+                                       << "pic22" << 0;
         QTest::newRow("upper-case PDF is taken for a picture")
-            << 0 << QStringList{"BOOK.PDF"} << 1 << true << QStringList{"pic21"} << "pic21" << "pic210" << "pic22"
-            << 0;
+            << 0 << QStringList{"BOOK.PDF"} << 1 << true << QStringList{"pic21"} << "pic21"
+            << "pic210"
+            << "pic22" << 0;
     }
 
     void strip()
@@ -485,8 +497,7 @@ private slots:
                         const QColor icon = QImage(resource("tiff.png")).pixelColor(48, 48);
                         QVERIFY2(qAbs(centre.red() - icon.red()) + qAbs(centre.blue() - icon.blue()) < 24,
                                  qPrintable(centre.name() + " " + icon.name()));
-                    }
-                    else
+                    } else
                         QVERIFY2(centre.red() > 200 && centre.green() < 60, qPrintable(centre.name()));
                 }
             }
@@ -505,9 +516,12 @@ private slots:
     {
         QTest::addColumn<QString>("press");
         QTest::addColumn<QString>("opened");
-        QTest::newRow("filled thumbnail") << "pic21" << "photo";
-        QTest::newRow("thumbnail never filled") << "pic25" << "";
-        QTest::newRow("work directory, made when missing") << "btnOpenUserWorkDir_2" << "work";
+        QTest::newRow("filled thumbnail") << "pic21"
+                                          << "photo";
+        QTest::newRow("thumbnail never filled") << "pic25"
+                                                << "";
+        QTest::newRow("work directory, made when missing") << "btnOpenUserWorkDir_2"
+                                                           << "work";
     }
 
     void pressesOpenFiles()
@@ -624,11 +638,16 @@ private slots:
         QTest::addColumn<int>("mainIndex");
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("warning");
-        QTest::newRow("first dialog, 3 cameras") << 3 << 0 << "btnSecCamCon_2" << "";
-        QTest::newRow("first dialog shows camera 2: missing") << 2 << 0 << "btnSecCamCon_2" << "未检测到子摄像头";
-        QTest::newRow("first dialog, main camera 1") << 2 << 1 << "btnSecCamCon_2" << "";
-        QTest::newRow("second dialog needs 3") << 2 << 1 << "btnSecCam1Con_2" << "未检测到子摄像头";
-        QTest::newRow("one camera") << 1 << 0 << "btnSecCamCon_2" << "未检测到子摄像头";
+        QTest::newRow("first dialog, 3 cameras") << 3 << 0 << "btnSecCamCon_2"
+                                                 << "";
+        QTest::newRow("first dialog shows camera 2: missing") << 2 << 0 << "btnSecCamCon_2"
+                                                              << "未检测到子摄像头";
+        QTest::newRow("first dialog, main camera 1") << 2 << 1 << "btnSecCamCon_2"
+                                                     << "";
+        QTest::newRow("second dialog needs 3") << 2 << 1 << "btnSecCam1Con_2"
+                                               << "未检测到子摄像头";
+        QTest::newRow("one camera") << 1 << 0 << "btnSecCamCon_2"
+                                    << "未检测到子摄像头";
     }
 
     void secondaryCameras()
