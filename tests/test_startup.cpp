@@ -37,6 +37,25 @@ bool processFinished(QProcess &p, int ms)
     return p.state() == QProcess::NotRunning || p.waitForFinished(ms);
 }
 
+// Starts the real vorlant in `wd` on `x`, with the demo desk scene as its camera.
+bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkingDir &wd, bool ownHome)
+{
+    const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
+    if (!QFile::exists(demo)) {
+        qWarning() << "no demo scene at" << demo;
+        return false;
+    }
+    QProcessEnvironment env = x.environment();
+    env.insert("VORLANT_CAMERA_FILES", demo);
+    if (ownHome)
+        env.insert("HOME", wd.path());
+    vorlant.setProcessEnvironment(env);
+    vorlant.setWorkingDirectory(wd.path());
+    vorlant.setProcessChannelMode(QProcess::MergedChannels);
+    vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), QStringList());
+    return vorlant.waitForStarted();
+}
+
 } // namespace
 
 class TestStartup : public QObject {
@@ -152,17 +171,9 @@ private slots:
         XvfbServer x;
         if (!x.isRunning())
             QSKIP("Xvfb is not installed");
-        const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
-        QVERIFY2(QFile::exists(demo), qPrintable(demo));
         ScopedWorkingDir wd;
         QProcess vorlant;
-        QProcessEnvironment env = x.environment();
-        env.insert("VORLANT_CAMERA_FILES", demo);
-        vorlant.setProcessEnvironment(env);
-        vorlant.setWorkingDirectory(wd.path());
-        vorlant.setProcessChannelMode(QProcess::MergedChannels);
-        vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), QStringList());
-        QVERIFY(vorlant.waitForStarted());
+        QVERIFY(startOnDemoScene(vorlant, x, wd, false));
         QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
         QTest::qWait(2000);
         QCOMPARE(vorlant.state(), QProcess::Running);
@@ -196,17 +207,10 @@ private slots:
         if (!x.isRunning())
             QSKIP("Xvfb is not installed");
         const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
-        QVERIFY2(QFile::exists(demo), qPrintable(demo));
         ScopedWorkingDir wd;
         QProcess vorlant;
-        QProcessEnvironment env = x.environment();
-        env.insert("VORLANT_CAMERA_FILES", demo);
-        env.insert("HOME", wd.path()); // factory settings: work directory ~/Tessaran
-        vorlant.setProcessEnvironment(env);
-        vorlant.setWorkingDirectory(wd.path());
-        vorlant.setProcessChannelMode(QProcess::MergedChannels);
-        vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), QStringList());
-        QVERIFY(vorlant.waitForStarted());
+        // Its own home: factory settings, work directory ~/Tessaran.
+        QVERIFY(startOnDemoScene(vorlant, x, wd, true));
         QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
         const QString window = x.findWindows("^vorlant$").first();
         QTest::qWait(3000); // the stand-in's first pictures
