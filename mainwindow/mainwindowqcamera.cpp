@@ -305,6 +305,13 @@ void MainWindowQCamera::on_btnShootingVideo_clicked()
         m_ui->lb_video_tip->setText(tr("视频录像中......"));
         m_ui->lb_video_tip->show();
         m_ui->video->recordBegin();
+        // A recording that could not start has been reported; the window must not claim one runs.
+        if (!m_ui->video->isRecording()) {
+            m_ui->btnShootingVideo->setText(tr("\n\n录像"));
+            m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
+            m_ui->lb_video_tip->hide();
+            return;
+        }
     }
     m_videoRecording = !m_videoRecording;
 }

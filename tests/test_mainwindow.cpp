@@ -699,6 +699,27 @@ private slots:
         QCOMPARE(thread->frameWidth(), 1280);
     }
 
+    // A work directory that cannot be made: the warning is shown and the window stays idle.
+    void recordingThatCannotStart()
+    {
+        QFile blocker(m_wd->file("not-a-folder"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Cache::config->update([&](ConfigValues &v) { v.userDocumentsLocation = blocker.fileName(); });
+        MainWindowQCamera window;
+        window.show();
+        QVERIFY(waitUntilOpen(window));
+        ModalCloser closer;
+        click(window, "btnShootingVideo");
+        QCOMPARE(closer.seen.size(), 1);
+        QVERIFY(closer.seen.first().startsWith("警告|"));
+        QCOMPARE(child<QAbstractButton>(window, "btnShootingVideo")->text(), QStringLiteral("\n\n录像"));
+        QVERIFY(!child<QLabel>(window, "lb_video_tip")->isVisible());
+        click(window, "btnright_2"); // not refused as if recording
+        QCOMPARE(closer.seen.size(), 1);
+        QCOMPARE(view(window)->captureThread()->angle(), 1);
+    }
+
     void closingEndsCaptureWork_data()
     {
         QTest::addColumn<QString>("running");
