@@ -70,7 +70,8 @@ int benchMerge()
         const QString out = dir.filePath(QStringLiteral("merged_%1.jpg").arg(run));
         QElapsedTimer timer;
         timer.start();
-        const QImage merged = mergeImages(loadPhotograph(sources[0]), loadPhotograph(sources[1]), true);
+        const auto [first, second] = loadPhotographPair(sources[0], sources[1]);
+        const QImage merged = mergeImages(first, second, true);
         const SaveOutcome outcome = saveImageAsNewFile(merged, dir.path(), QStringLiteral("jpg"), 80,
                                                        [&](int attempt) { return attempt == 1 ? out : QString(); });
         samples.push_back(timer.nsecsElapsed() / 1e6);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -230,6 +231,13 @@ QByteArray buildPdf(const QStringList &sources, const PageProgress &progress, Do
 QImage loadPhotograph(const QString &path)
 {
     return decodePhotograph(readFile(path));
+}
+
+std::pair<QImage, QImage> loadPhotographPair(const QString &first, const QString &second)
+{
+    auto secondImage = std::async(std::launch::async, [second] { return loadPhotograph(second); });
+    QImage firstImage = loadPhotograph(first);
+    return {std::move(firstImage), secondImage.get()};
 }
 
 QImage mergeImages(const QImage &first, const QImage &second, bool sideBySide)

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 struct DocumentOutcome {
     QString path;        // the document written; empty on failure
@@ -21,6 +22,8 @@ using PageProgress = std::function<void(int done, int total)>;
 // Loads a photograph for the documents; a JPEG cut short (no end marker) counts
 // as undecodable rather than as a picture greyed out from the break onwards.
 QImage loadPhotograph(const QString &path);
+// Both photographs of a merge, the second decoded on another thread meanwhile.
+std::pair<QImage, QImage> loadPhotographPair(const QString &first, const QString &second);
 
 // Two photographs on one canvas, unscaled: B beside A (top aligned) or below
 // A (left aligned). The uncovered part is 0x00FFFFFF, white once alpha is dropped.

@@ -100,8 +100,7 @@ void ImageMergingDialog::on_btnSave_clicked()
         warn(tr("没有图像2"));
         return;
     }
-    const QImage first = loadPhotograph(m_firstImagePath);
-    const QImage second = loadPhotograph(m_secondImagePath);
+    const auto [first, second] = loadPhotographPair(m_firstImagePath, m_secondImagePath);
     QStringList leftOut;
     if (first.isNull())
         leftOut << m_firstImagePath;

@@ -144,38 +144,6 @@ private slots:
         QCOMPARE(written(), QStringList{"IMG_12.jpg"});
     }
 
-    void names_data()
-    {
-        QTest::addColumn<int>("saveType");
-        QTest::addColumn<bool>("taken");
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<int>("numberAfter");
-        QTest::newRow("numbered") << 0 << false << "IMG_12\\.jpg" << 13;
-        QTest::newRow("numbered, name taken") << 0 << true << "IMG_13\\.jpg" << 14;
-        QTest::newRow("timed") << 1 << false << "\\d{4}_\\d\\d_\\d\\d \\d\\d_\\d\\d_\\d\\d\\.\\d{3}\\.jpg" << 12;
-    }
-    void names()
-    {
-        QFETCH(int, saveType);
-        QFETCH(bool, taken);
-        QFETCH(QString, pattern);
-        QFETCH(int, numberAfter);
-        useSettings(saveType, 12, QStringLiteral("jpg"), m_work.path());
-        if (taken)
-            photo(m_work.path(), "IMG_12.jpg", QSize(2, 2), Qt::black);
-        ImageMergingDialog dialog;
-        dialog.setImage({photo(m_sources.path(), "a.png", QSize(8, 8), Qt::red),
-                         photo(m_sources.path(), "b.png", QSize(8, 8), Qt::blue)});
-        QSignalSpy saved(&dialog, &ImageMergingDialog::saveImageMergingSignals);
-        dialog.findChild<QPushButton *>(QStringLiteral("btnSave"))->click();
-        QCOMPARE(saved.count(), 1);
-        const QString name = QFileInfo(saved.at(0).at(0).value<QList<QString>>().value(0)).fileName();
-        QVERIFY2(QRegularExpression("^" + pattern + "$").match(name).hasMatch(), qPrintable(name));
-        QCOMPARE(Cache::config->snapshot().saveNumber, numberAfter);
-        if (taken)
-            QCOMPARE(QImage(m_work.filePath("IMG_12.jpg")).size(), QSize(2, 2));
-    }
-
     // A failed save says why, writes nothing, and keeps both photographs for another try.
     void failures_data()
     {
