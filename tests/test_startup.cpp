@@ -100,10 +100,10 @@ private slots:
         node.formats = {{"Motion-JPEG", V4L2_PIX_FMT_MJPEG, {QSize(1280, 720)}}};
         probe.nodes["/dev/video0"] = node;
         bool windowShown = false;
-        // A quit before the event loop has started (the splash waits for the
-        // window with a loop of its own) would be lost, so repeat it.
+        // Showing the window may run a nested event loop (the splash waits for the
+        // window to be exposed); a quit() that lands there is lost, so keep asking.
         QTimer quitter;
-        connect(&quitter, &QTimer::timeout, qApp, &QApplication::quit);
+        QObject::connect(&quitter, &QTimer::timeout, qApp, &QApplication::quit);
         whenReady(
             [] {
                 for (QWidget *w : QApplication::topLevelWidgets())
@@ -113,9 +113,10 @@ private slots:
             },
             [&] {
                 windowShown = true;
-                quitter.start(100);
+                quitter.start(50);
             });
         QCOMPARE(runVorlant(*qApp, probe), 0);
+        quitter.stop();
         QVERIFY(windowShown);
         QCOMPARE(Cache::cameras->size(), 1);
         QCOMPARE(Cache::cameras->first().name, QString("Desk Cam"));
