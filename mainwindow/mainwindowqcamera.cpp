@@ -5,6 +5,8 @@
 #include "app/cache.h"
 #include "engine/imageprocessing.h"
 #include "mainwindow/shuttersound.h"
+#include "output/imagemergingdialog.h"
+#include "output/imagesavepdfortiffdialog.h"
 #include "mainwindow/startup.h"
 #include "settings/settingdialog.h"
 #include "views/cameraviewdialog.h"
@@ -76,6 +78,17 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
     connect(m_cameraViewDialog, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
     m_cameraViewDialog1 = new CameraViewDialog(this);
     connect(m_cameraViewDialog1, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
+
+    m_imageMergingDialog = new ImageMergingDialog(this);
+    connect(m_imageMergingDialog, &ImageMergingDialog::takePhotoSignals, this,
+            &MainWindowQCamera::on_btnShooting_clicked);
+    connect(m_imageMergingDialog, &ImageMergingDialog::saveImageMergingSignals, this,
+            &MainWindowQCamera::takePhotoImage);
+    m_imageSavePdfOrTiffDialog = new ImageSavePDFOrTiffDialog(this);
+    connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::takePhotoSignals, this,
+            &MainWindowQCamera::on_btnShooting_clicked);
+    connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::saveImageMergingSignals, this,
+            &MainWindowQCamera::takePhotoImage);
 
     for (int n = 1; n <= m_slotCount; ++n) {
         m_slotPaths.append(QString());
@@ -258,6 +271,7 @@ void MainWindowQCamera::on_btnShootingTime_clicked()
 {
     if (checkShootingVideo())
         return;
+    closeVisible({m_imageMergingDialog, m_imageSavePdfOrTiffDialog});
     if (!m_timedShooting) {
         // A zero interval would fire on every pass of the event loop.
         const int seconds = Cache::config->imageShootingTime;
@@ -290,10 +304,7 @@ void MainWindowQCamera::on_btnShootingVideo_clicked()
         warn(tr("视频切换中，请等摄像头准备就绪了再进行录制，谢谢......"));
         return;
     }
-    for (QDialog *dialog : {static_cast<QDialog *>(m_cameraViewDialog), static_cast<QDialog *>(m_cameraViewDialog1)}) {
-        if (dialog->isVisible())
-            dialog->close();
-    }
+    closeVisible({m_imageMergingDialog, m_imageSavePdfOrTiffDialog, m_cameraViewDialog, m_cameraViewDialog1});
 
     if (m_videoRecording) {
         m_ui->btnShootingVideo->setText(tr("\n\n录像"));
@@ -318,6 +329,12 @@ void MainWindowQCamera::on_btnShootingVideo_clicked()
 
 void MainWindowQCamera::takePhotoImage(QList<QString> paths, int kind)
 {
+    // Documents a dialog wrote (kind 1) are never fed back into a dialog.
+    if (m_imageMergingDialog->isVisible() && kind == 0)
+        m_imageMergingDialog->setImage(paths);
+    if (m_imageSavePdfOrTiffDialog->isVisible() && kind == 0)
+        m_imageSavePdfOrTiffDialog->setImage(paths);
+
     int previous = m_nextSlot - 1;
     int lastFilled = 0;
     bool photograph = false;
@@ -457,24 +474,51 @@ void MainWindowQCamera::on_btnSetting_2_clicked()
     m_settingDialog->init();
 }
 
-void MainWindowQCamera::on_pushButton_clicked()
+void MainWindowQCamera::closeVisible(std::initializer_list<QDialog *> dialogs)
+{
+    for (QDialog *dialog : dialogs) {
+        if (dialog->isVisible())
+            dialog->close();
+    }
+}
+
+void MainWindowQCamera::toggleDocumentDialog(QDialog *shown, QDialog *other)
 {
     if (checkShootingVideo() || checkShootingTime())
         return;
+    if (shown->isVisible()) {
+        shown->close();
+        return;
+    }
+    closeVisible({other});
+    // init() is not virtual: call it on the dialog's own type.
+    if (shown == m_imageMergingDialog)
+        m_imageMergingDialog->init();
+    else
+        m_imageSavePdfOrTiffDialog->init();
+    shown->show();
+}
+
+void MainWindowQCamera::on_pushButton_clicked()
+{
+    toggleDocumentDialog(m_imageMergingDialog, m_imageSavePdfOrTiffDialog);
 }
 
 void MainWindowQCamera::on_btnSavePdfTiff_clicked()
 {
-    if (checkShootingVideo() || checkShootingTime())
-        return;
+    toggleDocumentDialog(m_imageSavePdfOrTiffDialog, m_imageMergingDialog);
 }
 
 void MainWindowQCamera::on_check_image_merging_2_stateChanged(int state)
 {
-    if (state == kCheckedState) {
-        if (checkShootingVideo() || checkShootingTime())
-            return;
+    if (state != kCheckedState) {
+        closeVisible({m_imageMergingDialog});
+        return;
     }
+    if (checkShootingVideo() || checkShootingTime() || m_imageMergingDialog->isVisible())
+        return;
+    m_imageMergingDialog->init();
+    m_imageMergingDialog->show();
 }
 
 void MainWindowQCamera::on_btnToggleDevice_2_clicked()

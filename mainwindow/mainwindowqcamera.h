@@ -4,9 +4,13 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <initializer_list>
+
 #include <memory>
 
 class CameraViewDialog;
+class ImageMergingDialog;
+class ImageSavePDFOrTiffDialog;
 class QButtonGroup;
 class QLabel;
 class QTimer;
@@ -75,6 +79,10 @@ private:
     void warn(const QString &text);
     QLabel *thumbnail(int slot) const;
     void toggleSecondaryDialog(CameraViewDialog *dialog, int camerasRequired);
+    // Closes each dialog of the list that is visible, in order.
+    static void closeVisible(std::initializer_list<QDialog *> dialogs);
+    // Shows one document dialog freshly emptied, closing the other; a second press closes it.
+    void toggleDocumentDialog(QDialog *shown, QDialog *other);
     // Ends a running recording (reporting its files) and stops timed shooting.
     void finishCaptureWork();
 
@@ -82,6 +90,8 @@ private:
     SettingDialog *m_settingDialog = nullptr;
     CameraViewDialog *m_cameraViewDialog = nullptr;
     CameraViewDialog *m_cameraViewDialog1 = nullptr;
+    ImageMergingDialog *m_imageMergingDialog = nullptr;
+    ImageSavePDFOrTiffDialog *m_imageSavePdfOrTiffDialog = nullptr;
     QButtonGroup *m_correctionGroup = nullptr;
     QButtonGroup *m_shootingTypeGroup = nullptr;
     QTimer *m_shootingTimer = nullptr;

@@ -3,6 +3,8 @@
 #include "engine/imageprocessing.h"
 #include "mainwindow/mainwindowqcamera.h"
 #include "mainwindow/shuttersound.h"
+#include "output/imagemergingdialog.h"
+#include "output/imagesavepdfortiffdialog.h"
 #include "support/workingdir.h"
 #include "views/cameraviewdialog.h"
 #include "views/qcameraview.h"
@@ -104,9 +106,14 @@ bool waitUntilOpen(QWidget &window)
     return QTest::qWaitFor([&] { return !view(window)->isOpening() && view(window)->receivedFrames() > 0; }, 10000);
 }
 
+// "btnShooting", or "SomeDialog/btnPhoto" for a button of one of the window's dialogs.
 void click(QWidget &window, const QString &name)
 {
-    QAbstractButton *button = child<QAbstractButton>(window, name);
+    QWidget *parent = &window;
+    if (name.contains('/'))
+        parent = child<QDialog>(window, name.section('/', 0, 0));
+    QVERIFY(parent);
+    QAbstractButton *button = child<QAbstractButton>(*parent, name.section('/', -1));
     QVERIFY(button);
     button->click();
 }
@@ -276,15 +283,17 @@ private slots:
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("warning");
         for (const char *control :
-             {"btnShooting", "btnShootingTime", "btnleft_2", "btnupdown_2", "btnright_2", "rb_correction_12",
-              "rb_correction_13", "rb_Shooting_12", "btnToggleDevice_2", "btnSetting_2", "pushButton", "btnSavePdfTiff",
-              "check_image_merging_2", "btnSecCamCon_2", "btnSecCam1Con_2"})
+             {"btnShooting", "ImageMergingDialog/btnPhoto", "ImageSavePDFOrTiffDialog/btnPhoto", "btnShootingTime",
+              "btnleft_2", "btnupdown_2", "btnright_2", "rb_correction_12", "rb_correction_13", "rb_Shooting_12",
+              "btnToggleDevice_2", "btnSetting_2", "pushButton", "btnSavePdfTiff", "check_image_merging_2",
+              "btnSecCamCon_2", "btnSecCam1Con_2"})
             QTest::addRow("recording: %s", control) << "recording" << control << kRecording;
         QTest::newRow("recording: second press stops it") << "recording"
                                                           << "btnShootingVideo"
                                                           << "";
-        for (const char *control : {"btnShooting", "btnShootingVideo", "btnToggleDevice_2", "pushButton",
-                                    "btnSavePdfTiff", "check_image_merging_2"})
+        for (const char *control :
+             {"btnShooting", "btnShootingVideo", "btnToggleDevice_2", "pushButton", "btnSavePdfTiff",
+              "check_image_merging_2", "ImageMergingDialog/btnPhoto", "ImageSavePDFOrTiffDialog/btnPhoto"})
             QTest::addRow("timed: %s", control) << "timed" << control << kTimed;
         for (const char *control :
              {"btnShootingTime", "btnright_2", "rb_correction_12", "rb_Shooting_12", "btnSecCamCon_2", "btnSetting_2"})
@@ -361,6 +370,63 @@ private slots:
         QVERIFY(child<QLabel>(window, "lb_video_tip")->isVisible());
         QVERIFY(waitUntilOpen(window));
         QVERIFY(!child<QLabel>(window, "lb_video_tip")->isVisible());
+    }
+
+    void documentDialogs_data()
+    {
+        QTest::addColumn<QStringList>("presses");
+        QTest::addColumn<bool>("merge");
+        QTest::addColumn<bool>("pdf");
+        QTest::newRow("merge") << QStringList{"pushButton"} << true << false;
+        QTest::newRow("second press closes") << QStringList{"pushButton", "pushButton"} << false << false;
+        QTest::newRow("pdf") << QStringList{"btnSavePdfTiff"} << false << true;
+        QTest::newRow("merge replaces pdf") << QStringList{"btnSavePdfTiff", "pushButton"} << true << false;
+        QTest::newRow("pdf replaces merge") << QStringList{"pushButton", "btnSavePdfTiff"} << false << true;
+        QTest::newRow("box ticked") << QStringList{"check_image_merging_2"} << true << false;
+        QTest::newRow("box ticked and cleared")
+            << QStringList{"check_image_merging_2", "check_image_merging_2"} << false << false;
+    }
+
+    void documentDialogs()
+    {
+        QFETCH(QStringList, presses);
+        QFETCH(bool, merge);
+        QFETCH(bool, pdf);
+        MainWindowQCamera window;
+        window.show();
+        for (const QString &press : presses)
+            click(window, press);
+        QCOMPARE(window.findChild<ImageMergingDialog *>()->isVisible(), merge);
+        QCOMPARE(window.findChild<ImageSavePDFOrTiffDialog *>()->isVisible(), pdf);
+    }
+
+    void dialogsGetPhotographsOnly_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("mergeOpen");
+        QTest::addColumn<bool>("pdfOpen");
+        QTest::newRow("photograph to both open dialogs") << 0 << true << true;
+        QTest::newRow("photograph, merge dialog closed") << 0 << false << true;
+        QTest::newRow("document is not passed on") << 1 << true << true;
+    }
+
+    void dialogsGetPhotographsOnly()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, mergeOpen);
+        QFETCH(bool, pdfOpen);
+        MainWindowQCamera window;
+        window.show();
+        auto *merge = window.findChild<ImageMergingDialog *>();
+        auto *pdf = window.findChild<ImageSavePDFOrTiffDialog *>();
+        merge->setVisible(mergeOpen);
+        pdf->setVisible(pdfOpen);
+        window.takePhotoImage({m_media.filePath("photo.jpg")}, kind);
+        const bool merged = !child<QLabel>(*merge, "imagebox1")->pixmap(Qt::ReturnByValue).isNull();
+        const bool collected = !child<QLabel>(*pdf, "Image_1")->pixmap(Qt::ReturnByValue).isNull();
+        QCOMPARE(merged, mergeOpen && kind == 0);
+        QCOMPARE(collected, pdfOpen && kind == 0);
+        QCOMPARE(child<QLabel>(window, "pic21")->styleSheet(), kRed);
     }
 
     void timedShooting_data()
@@ -735,7 +801,10 @@ private slots:
         MainWindowQCamera window;
         window.show();
         QVERIFY(waitUntilOpen(window));
+        auto *merge = window.findChild<ImageMergingDialog *>();
+        merge->show();
         click(window, running);
+        QVERIFY(!merge->isVisible()); // starting either closes the document dialogs
         QTest::qWait(300);
         QVERIFY(window.close());
         auto *button = child<QAbstractButton>(window, running);
