@@ -5,9 +5,9 @@
 #include "app/cache.h"
 #include "engine/imageprocessing.h"
 #include "mainwindow/shuttersound.h"
+#include "mainwindow/startup.h"
 #include "output/imagemergingdialog.h"
 #include "output/imagesavepdfortiffdialog.h"
-#include "mainwindow/startup.h"
 #include "settings/settingdialog.h"
 #include "views/cameraviewdialog.h"
 #include "views/qcameraview.h"
@@ -139,13 +139,10 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
     m_ui->btnSecCam1Con_2->setIcon(QIcon(icons + QStringLiteral("icon_webcam.png")));
     m_ui->btnSecCamCon_2->hide();
 
-    // The folder ends without a slash, the file name is joined with one.
-    const QString iconFolder = icons.chopped(1);
-    m_ui->btnShootingVideo->setStyleSheet(
-        kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_video_32_line.png")));
-    m_ui->btnShootingTime->setStyleSheet(kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_snap_clock.png")));
-    m_ui->btnSetting_2->setStyleSheet(kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_setting_32.png")));
-    m_ui->btnShooting->setStyleSheet(kShootingButtonStyle.arg(iconFolder, QStringLiteral("icon_snap_32.png")));
+    m_ui->btnShootingVideo->setStyleSheet(kShootingButtonStyle.arg(icons, QStringLiteral("icon_video_32_line.png")));
+    m_ui->btnShootingTime->setStyleSheet(kShootingButtonStyle.arg(icons, QStringLiteral("icon_snap_clock.png")));
+    m_ui->btnSetting_2->setStyleSheet(kShootingButtonStyle.arg(icons, QStringLiteral("icon_setting_32.png")));
+    m_ui->btnShooting->setStyleSheet(kShootingButtonStyle.arg(icons, QStringLiteral("icon_snap_32.png")));
 
     m_ui->check_image_merging_2->hide();
     m_ui->cbSaveTiffImage_2->hide();
