@@ -29,14 +29,24 @@ struct ScriptedLog {
     QStringList take()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        QStringList out = calls;
+        const QStringList out = copyOfCalls();
         calls.clear();
         return out;
     }
     QStringList snapshot()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return calls;
+        return copyOfCalls();
+    }
+    // A list of its own: one sharing `calls` would be detached by Qt's
+    // uninstrumented code, where ThreadSanitizer cannot see the hand-over.
+    QStringList copyOfCalls() const
+    {
+        QStringList out;
+        out.reserve(calls.size());
+        for (const QString &call : calls)
+            out << call;
+        return out;
     }
     // Logs "open <name>", or "busy <name>" and false when another source holds the device.
     bool claim(const QString &name)
