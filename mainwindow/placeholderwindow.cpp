@@ -37,8 +37,11 @@ PlaceholderWindow::PlaceholderWindow(QWidget *parent) : QWidget(parent)
     connect(shoot, &QPushButton::clicked, this, [this] { m_video->setTakePhotoCammond({}, {}, false, false); });
     connect(m_record, &QPushButton::clicked, this, &PlaceholderWindow::toggleRecording);
     connect(m_video, &QCameraView::sendTakePhotoImageSignal, this, &PlaceholderWindow::showResults);
-    connect(m_video, &QCameraView::warningSignal, this,
-            [this](const QString &message) { QMessageBox::warning(this, QStringLiteral("警告"), message); });
+    connect(m_video, &QCameraView::warningSignal, this, [this](const QString &message) {
+        // A recording that failed has ended by itself.
+        m_record->setText(m_video->isRecording() ? QStringLiteral("停止") : QStringLiteral("录像"));
+        QMessageBox::warning(this, QStringLiteral("警告"), message);
+    });
 
     // A stored camera index beyond the cameras found now starts on the first one.
     Config *config = Cache::config;

@@ -190,7 +190,8 @@ bool MjpegAviWriter::syncAsWeGo()
     // Wait for the range started last time, then start this one: writing
     // goes on while the disk catches up, and never more than two ranges are dirty.
     const int flags = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-    if (::sync_file_range(m_fd, 0, m_syncedUpTo, flags) != 0
+    // (A length of 0 would mean "to the end of the file".)
+    if ((m_syncedUpTo > 0 && ::sync_file_range(m_fd, 0, m_syncedUpTo, flags) != 0)
         || ::sync_file_range(m_fd, m_syncedUpTo, m_end - m_syncedUpTo, SYNC_FILE_RANGE_WRITE) != 0) {
         // File systems without range syncs take a full one.
         if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE)

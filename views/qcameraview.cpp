@@ -330,7 +330,7 @@ void QCameraView::recordBegin()
         return;
     }
     const QString directory = Cache::config->snapshot().workDirectory();
-    auto recorder = std::make_unique<VideoRecorder>(directory, QDateTime::currentDateTime(), m_recordingLimits);
+    auto recorder = std::make_unique<VideoRecorder>(directory, QDateTime::currentDateTime(), m_recordingLimits, this);
     if (!recorder->start(frame.size())) {
         emit warningSignal(recorder->errorString());
         return;

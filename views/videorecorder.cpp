@@ -15,6 +15,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +26,9 @@ const char *const kSuffix = ".avi";
 const char *const kTemporarySuffix = ".part.avi";
 // How many names to try before giving up on finding a free one.
 constexpr int kNameAttempts = 1000;
+// The encoder yields to the live preview when the processor is short: the
+// time it loses is filled with repeated frames, the preview would stutter.
+constexpr int kEncoderNiceness = 5;
 
 bool diskFull(int error)
 {
@@ -182,6 +186,12 @@ std::vector<double> VideoRecorder::encodeTimesMs() const
 
 void VideoRecorder::work()
 {
+    // Linux takes a thread id here and changes that thread alone.
+    const auto self = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int niceness = ::getpriority(PRIO_PROCESS, self);
+    if (errno == 0 && ::setpriority(PRIO_PROCESS, self, niceness + kEncoderNiceness) != 0)
+        qDebug() << "recording: encoder priority unchanged:" << std::strerror(errno);
     for (;;) {
         cv::Mat picture;
         qint64 pictureFrames = 0;
