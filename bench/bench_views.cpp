@@ -157,11 +157,20 @@ struct Results {
     QList<QList<QString>> files;
 };
 
-void collectResults(QCameraView &view, Results &results)
+// Shows the widget at a window's size, collects what it reports and waits until its picture runs.
+bool showAndOpen(QCameraView &view, Results &results)
 {
+    view.resize(1000, 750);
+    view.show();
     QObject::connect(&view, &QCameraView::warningSignal, [&] { ++results.warnings; });
     QObject::connect(&view, &QCameraView::sendTakePhotoImageSignal,
                      [&](const QList<QString> &paths, int) { results.files << paths; });
+    if (!openAndWait(view)) {
+        std::printf("record: the stand-in camera delivered no picture\n");
+        return false;
+    }
+    spin(1000);
+    return true;
 }
 
 int benchRecordRate()
@@ -171,15 +180,9 @@ int benchRecordRate()
     useStandInCamera(standInVideo(scratch), QSize(1920, 1080), scratch.path());
 
     QCameraView view;
-    view.resize(1000, 750);
-    view.show();
     Results results;
-    collectResults(view, results);
-    if (!openAndWait(view)) {
-        std::printf("record: the stand-in camera delivered no picture\n");
+    if (!showAndOpen(view, results))
         return 1;
-    }
-    spin(1000);
     const double without = previewRate(view, kMeasureMs);
 
     view.recordBegin();
@@ -220,15 +223,9 @@ int benchRecordLarge()
     useStandInCamera(still, QSize(size.width, size.height), work);
 
     QCameraView view;
-    view.resize(1000, 750);
-    view.show();
     Results results;
-    collectResults(view, results);
-    if (!openAndWait(view)) {
-        std::printf("record: the stand-in camera delivered no picture\n");
+    if (!showAndOpen(view, results))
         return 1;
-    }
-    spin(1000);
     view.recordBegin();
     auto *recorder = view.findChild<VideoRecorder *>();
     if (!recorder) {
