@@ -1,6 +1,7 @@
 #include "app/cache.h"
 #include "engine/deskscene.h"
 #include "engine/imageprocessing.h"
+#include "support/filesizelimit.h"
 #include "support/scriptedframesource.h"
 #include "views/qcameraview.h"
 #include "views/videorecorder.h"
@@ -18,10 +19,7 @@
 #include <opencv2/videoio.hpp>
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -103,29 +101,6 @@ QMap<QString, int> framesPerFile(const QString &directory)
         frames[name] = readBack(QDir(directory).filePath(name)).frames;
     return frames;
 }
-
-// Caps the size of any file this process writes, as a full disk would; the
-// writes past it then fail instead of killing the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
 
 const char *const kRecordIntoVariable = "VORLANT_RECORD_UNTIL_KILLED";
 const char *const kHandedPrefix = "handed ";

@@ -45,11 +45,7 @@ QCameraView::QCameraView(QWidget *parent) : QWidget(parent), m_ui(std::make_uniq
 QCameraView::~QCameraView()
 {
     // The files of a running recording are completed; nobody is told, the holder is going away.
-    if (m_recorder) {
-        m_writerTimer->stop();
-        m_recorder->finish();
-    }
-    m_recorder.reset();
+    stopRecording();
     m_stopped.clear();
 
     // A picture may be waiting for this widget while the loop blocks on its
@@ -362,6 +358,11 @@ void QCameraView::stopRecording()
     m_recording = false;
     if (!m_recorder)
         return;
+    // Fill the files up to this moment with the last frame.
+    const cv::Mat frame = m_thread->currentFrame();
+    if (!frame.empty())
+        m_recorder->addFrame(frame);
+    m_recorder->stop();
     m_stopped.push_back({std::move(m_recorder), false});
 }
 
@@ -369,11 +370,6 @@ void QCameraView::recordEnd()
 {
     if (!m_recording)
         return;
-    // Fill the files up to this moment with the last frame.
-    const cv::Mat frame = m_thread->currentFrame();
-    if (!frame.empty())
-        m_recorder->addFrame(frame);
-    m_recorder->stop();
     stopRecording();
     StoppedRecording &stopped = m_stopped.back();
     if (stopped.recorder->waitDone(kRecordEndWaitMs)) {
