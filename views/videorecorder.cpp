@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 #include <fcntl.h>
@@ -44,6 +45,13 @@ void syncDirectory(const QString &directory)
     if (::fsync(fd) != 0)
         qDebug() << "recording: directory sync failed:" << std::strerror(errno);
     ::close(fd);
+}
+
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -184,6 +192,12 @@ std::vector<double> VideoRecorder::encodeTimesMs() const
     return m_encodeMs;
 }
 
+std::vector<double> VideoRecorder::encodeCpuTimesMs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_encodeCpuMs;
+}
+
 void VideoRecorder::work()
 {
     // Linux takes a thread id here and changes that thread alone.
@@ -247,6 +261,7 @@ bool VideoRecorder::encode(const cv::Mat &frame)
 {
     QElapsedTimer clock;
     clock.start();
+    const double cpuStart = threadCpuMs();
     cv::Mat picture = frame;
     try {
         if (picture.type() == CV_8UC1)
@@ -268,8 +283,10 @@ bool VideoRecorder::encode(const cv::Mat &frame)
         return false;
     }
     const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    const double cpuMs = threadCpuMs() - cpuStart;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_encodeMs.push_back(ms);
+    m_encodeCpuMs.push_back(cpuMs);
     return true;
 }
 

@@ -72,8 +72,10 @@ public:
     // Valid once done: why the recording ended before it was stopped, for the
     // user, with the files kept; empty when it did not.
     QString failure() const;
-    // Valid once done: milliseconds spent on each distinct picture.
+    // Valid once done: milliseconds spent on each distinct picture, by the
+    // clock and in processor time of the recorder's thread.
     std::vector<double> encodeTimesMs() const;
+    std::vector<double> encodeCpuTimesMs() const;
     // Pictures passed over because the encoder was still busy.
     int skippedPictures() const { return m_skipped; }
 
@@ -126,4 +128,5 @@ private:
     QStringList m_completed;
     QString m_failure;
     std::vector<double> m_encodeMs;
+    std::vector<double> m_encodeCpuMs;
 };
