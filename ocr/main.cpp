@@ -13,7 +13,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: vorlant-ocr <picture>\n");
         return 2;
     }
-    const cv::Mat picture = cv::imread(argv[1], cv::IMREAD_GRAYSCALE);
+    // As stored, like the page it goes on: the PDF shows the JPEG unturned.
+    const cv::Mat picture = cv::imread(argv[1], cv::IMREAD_GRAYSCALE | cv::IMREAD_IGNORE_ORIENTATION);
     if (picture.empty()) {
         std::fprintf(stderr, "cannot read the picture %s\n", argv[1]);
         return 1;

@@ -1,5 +1,11 @@
+#include "app/cache.h"
 #include "engine/deskscene.h"
+#include "engine/imageprocessing.h"
 #include "engine/pageturndetector.h"
+#include "support/scriptedframesource.h"
+#include "support/workingdir.h"
+
+#include <atomic>
 
 #include <QVector>
 #include <QtTest>
@@ -102,6 +108,8 @@ private slots:
     void shotsOnDrawnSequences_data();
     void shotsOnDrawnSequences();
     void resetForgetsThePage();
+    void captureThreadSignalsOnlyWhileWatching_data();
+    void captureThreadSignalsOnlyWhileWatching();
 };
 
 void TestPageTurnDetector::shotsOnDrawnSequences_data()
@@ -163,6 +171,42 @@ void TestPageTurnDetector::resetForgetsThePage()
     for (int i = 0; i < 20; ++i)
         shots += detector.feed(drawBookView(kFrameSize, view, i + 1));
     QCOMPARE(shots, 1);
+}
+
+void TestPageTurnDetector::captureThreadSignalsOnlyWhileWatching_data()
+{
+    QTest::addColumn<bool>("watch");
+    QTest::addColumn<int>("turns");
+    QTest::newRow("watching") << true << 1;
+    QTest::newRow("not watching") << false << 0;
+}
+
+// The capture thread feeds every frame it reads to the detector, and only
+// while asked to.
+void TestPageTurnDetector::captureThreadSignalsOnlyWhileWatching()
+{
+    QFETCH(bool, watch);
+    QFETCH(int, turns);
+
+    ScopedWorkingDir wd;
+    Cache::cameras->clear();
+    CameraInfo camera;
+    camera.path = QStringLiteral("/dev/video0");
+    Cache::cameras->append(camera);
+    const QVector<BookView> views = Script().still(20).turn(4, 6, 4).still(30).views();
+    auto frames = [views](int i) { return drawBookView(kFrameSize, views[std::min(i, views.size() - 1)], i + 1); };
+
+    ImageProcessing engine;
+    engine.setFrameSourceFactory(scriptedFactory(std::make_shared<ScriptedLog>(), frames));
+    std::atomic<int> read{0}, turned{0};
+    connect(&engine, &ImageProcessing::sendFarmeSignal, this, [&read](QImage) { ++read; }, Qt::DirectConnection);
+    connect(&engine, &ImageProcessing::pageTurnedSignal, this, [&turned] { ++turned; }, Qt::DirectConnection);
+    engine.setWatchPageTurns(watch);
+    engine.begin();
+    engine.openCamara();
+    QTRY_VERIFY_WITH_TIMEOUT(read.load() > views.size() + 10, 60000);
+    engine.end();
+    QCOMPARE(turned.load(), turns);
 }
 
 QTEST_GUILESS_MAIN(TestPageTurnDetector)
