@@ -3,6 +3,7 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -19,9 +20,11 @@ const cv::Scalar kSkinHigh(255, 175, 125);
 constexpr double kDarkShare = 0.05;
 constexpr double kBrightShare = 0.95;
 
-// Blocks this tall or taller are averaged over every other row: half the
-// memory traffic, still an average and not a sample.
-constexpr int kRowSkippingBlockHeight = 4;
+// The motion picture averages each block over this many evenly spaced rows:
+// a third of the memory traffic at 1920 x 1080, and still an average of
+// dozens of pixels, not a sample.
+constexpr int kMotionRowsPerBlock = 4;
+constexpr int kMaxRowsPerSum = 256;
 
 void addRow(const uchar *row, ushort *sums, int length)
 {
@@ -39,9 +42,9 @@ void addRow(const uchar *row, ushort *sums, int length)
         sums[i] += row[i];
 }
 
-// Averages a frame down to `size` by blocks: the library's area resampling
-// reads every pixel, which is the whole per-frame budget at 1920 x 1080.
-cv::Mat averaged(const cv::Mat &frame, cv::Size size)
+} // namespace
+
+cv::Mat blockAverage(const cv::Mat &frame, cv::Size size, int rowsPerBlock)
 {
     const int bx = frame.cols / size.width;
     const int by = frame.rows / size.height;
@@ -50,7 +53,9 @@ cv::Mat averaged(const cv::Mat &frame, cv::Size size)
         cv::resize(frame, out, size, 0, 0, cv::INTER_AREA);
         return out;
     }
-    const int step = by >= kRowSkippingBlockHeight ? 2 : 1;
+    // 16-bit sums hold 257 rows of 255; no more are ever added.
+    const int limit = std::min(rowsPerBlock, kMaxRowsPerSum);
+    const int step = std::max(1, (by + limit - 1) / limit);
     const int left = (frame.cols - bx * size.width) / 2 * 3;
     const int top = (frame.rows - by * size.height) / 2;
     const int length = bx * size.width * 3;
@@ -67,6 +72,8 @@ cv::Mat averaged(const cv::Mat &frame, cv::Size size)
     return out;
 }
 
+namespace {
+
 cv::Mat toGrey(const cv::Mat &picture)
 {
     if (picture.channels() == 1)
@@ -76,9 +83,12 @@ cv::Mat toGrey(const cv::Mat &picture)
     return grey;
 }
 
+// The check picture, once per still period, by the library's area resampling.
 cv::Mat greyAt(const cv::Mat &frame, cv::Size size)
 {
-    return toGrey(averaged(frame, size));
+    cv::Mat small;
+    cv::resize(frame, small, size, 0, 0, cv::INTER_AREA);
+    return toGrey(small);
 }
 
 // Scales the picture so that its mean is fixed: a change of light is no motion.
@@ -163,7 +173,7 @@ bool PageTurnDetector::feed(const cv::Mat &frame)
     if (frame.empty())
         return false;
     const cv::Size motionSize(kMotionWidth, kMotionHeight);
-    const cv::Mat small = averaged(frame, motionSize);
+    const cv::Mat small = blockAverage(frame, motionSize, kMotionRowsPerBlock);
     const cv::Mat normalised = brightnessNormalised(toGrey(small));
 
     // Motion is measured against the start of the still run, so that a slow

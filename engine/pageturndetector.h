@@ -2,6 +2,13 @@
 
 #include <opencv2/core.hpp>
 
+// Averages a frame down to `size` by whole blocks (the remainder of a
+// non-integer ratio is cropped evenly), over at most `rowsPerBlock` evenly
+// spaced rows of each block. Over all rows and at an integer ratio this is
+// the library's area resampling, at a fraction of its time; it runs on every
+// preview frame.
+cv::Mat blockAverage(const cv::Mat &frame, cv::Size size, int rowsPerBlock);
+
 // Watches the preview frames of a book under the camera and says when a new
 // page has settled: the picture has been still for a while after some motion,
 // no hand is in view, and it differs from the page photographed last. One

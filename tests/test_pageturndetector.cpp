@@ -5,6 +5,8 @@
 #include "support/scriptedframesource.h"
 #include "support/workingdir.h"
 
+#include <opencv2/imgproc.hpp>
+
 #include <atomic>
 
 #include <QVector>
@@ -105,12 +107,37 @@ class TestPageTurnDetector : public QObject {
     Q_OBJECT
 
 private slots:
+    void blockAverageIsTheLibrarysAreaResampling_data();
+    void blockAverageIsTheLibrarysAreaResampling();
     void shotsOnDrawnSequences_data();
     void shotsOnDrawnSequences();
     void resetForgetsThePage();
     void captureThreadSignalsOnlyWhileWatching_data();
     void captureThreadSignalsOnlyWhileWatching();
 };
+
+void TestPageTurnDetector::blockAverageIsTheLibrarysAreaResampling_data()
+{
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QSize>("target");
+    QTest::newRow("1920x1080 to the motion picture") << QSize(1920, 1080) << QSize(160, 90);
+    QTest::newRow("1920x1080 to the check picture") << QSize(1920, 1080) << QSize(480, 270);
+    QTest::newRow("odd width, 17 columns a block") << QSize(2720, 90) << QSize(160, 90);
+}
+
+// Over all rows the hand-written sums give the library's pixels (to rounding).
+void TestPageTurnDetector::blockAverageIsTheLibrarysAreaResampling()
+{
+    QFETCH(QSize, frame);
+    QFETCH(QSize, target);
+    cv::Mat picture(frame.height(), frame.width(), CV_8UC3);
+    cv::randu(picture, cv::Scalar::all(0), cv::Scalar::all(256));
+    cv::Mat expected;
+    cv::resize(picture, expected, cv::Size(target.width(), target.height()), 0, 0, cv::INTER_AREA);
+    const cv::Mat averaged = blockAverage(picture, expected.size(), frame.height());
+    QCOMPARE(averaged.size(), expected.size());
+    QVERIFY(cv::norm(averaged, expected, cv::NORM_INF) <= 1.0);
+}
 
 void TestPageTurnDetector::shotsOnDrawnSequences_data()
 {
