@@ -81,7 +81,7 @@ void TestOcr::queueReadsPagesAndReportsFailures()
     const QString corrupt = dir.filePath("corrupt.jpg");
     QFile file(corrupt);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("\xff\xd8\xff\xe0 not really a picture", 28));
+    file.write(QByteArray("\xff\xd8\xff\xe0 not really a picture"));
     file.close();
 
     OcrQueue queue;
