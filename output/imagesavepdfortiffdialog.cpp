@@ -86,15 +86,19 @@ void ImageSavePDFOrTiffDialog::hideEvent(QHideEvent *event)
     announceWatching();
 }
 
+// A changed switch is written at once: it is remembered even if the program
+// does not end normally.
 void ImageSavePDFOrTiffDialog::on_checkAutoCapture_toggled(bool checked)
 {
     Cache::config->update([checked](ConfigValues &v) { v.pdfAutoCapture = checked; });
+    Cache::config->save();
     announceWatching();
 }
 
 void ImageSavePDFOrTiffDialog::on_checkOcr_toggled(bool checked)
 {
     Cache::config->update([checked](ConfigValues &v) { v.pdfOcr = checked; });
+    Cache::config->save();
 }
 
 QLabel *ImageSavePDFOrTiffDialog::slotLabel(int number) const

@@ -172,6 +172,7 @@ void TestSearchablePdf::textLiesOverItsLine()
 
 void TestSearchablePdf::dialogWithSwitchesOffWritesThePlainDocument()
 {
+    ScopedWorkingDir wd;
     QTemporaryDir work;
     Cache::config->update([&](ConfigValues &v) {
         v.saveType = 0;
@@ -200,6 +201,7 @@ void TestSearchablePdf::dialogWithSwitchesOffWritesThePlainDocument()
 // page without text, and the user is told which page it was.
 void TestSearchablePdf::failedPageIsWrittenWithoutTextAndReported()
 {
+    ScopedWorkingDir wd;
     QTemporaryDir work;
     const QString worker = work.filePath("worker.sh");
     QFile script(worker);
@@ -239,7 +241,11 @@ void TestSearchablePdf::failedPageIsWrittenWithoutTextAndReported()
 
 void TestSearchablePdf::pageTurnsWatchedOnlyWhileShownAndOn()
 {
-    Cache::config->update([](ConfigValues &v) { v.pdfAutoCapture = true; });
+    ScopedWorkingDir wd;
+    Cache::config->update([](ConfigValues &v) {
+        v.pdfAutoCapture = true;
+        v.pdfOcr.reset();
+    });
     ImageSavePDFOrTiffDialog dialog;
     QCheckBox *box = dialog.findChild<QCheckBox *>("checkAutoCapture");
     QVERIFY(box->isChecked()); // as stored
@@ -257,6 +263,10 @@ void TestSearchablePdf::pageTurnsWatchedOnlyWhileShownAndOn()
     for (const QList<QVariant> &call : watching)
         seen << call[0].toBool();
     QCOMPARE(seen, (QList<bool>{true, false, true, false}));
+    // Written as changed; the switch left alone stays out of the file.
+    const QSettings file("system.ini", QSettings::IniFormat);
+    QCOMPARE(file.value("save/pdf_auto_capture").toString(), QStringLiteral("true"));
+    QVERIFY(!file.contains("save/pdf_ocr"));
 }
 
 void TestSearchablePdf::switchesReachTheFileOnlyOnceChanged_data()
