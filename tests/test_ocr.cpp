@@ -14,8 +14,6 @@ class TestOcr : public QObject {
 private slots:
     void workerOutputRoundTrip_data();
     void workerOutputRoundTrip();
-    void spacingBetweenChineseCharacters_data();
-    void spacingBetweenChineseCharacters();
     void queueReadsPagesAndReportsFailures();
 };
 
@@ -50,23 +48,6 @@ void TestOcr::workerOutputRoundTrip()
         QCOMPARE(parsed[0].text, QStringLiteral("第一行 text"));
         QCOMPARE(parsed[1].text, QStringLiteral("tab inside"));
     }
-}
-
-void TestOcr::spacingBetweenChineseCharacters_data()
-{
-    QTest::addColumn<QString>("recognised");
-    QTest::addColumn<QString>("tidy");
-
-    QTest::newRow("chinese") << QStringLiteral("文 档 扫 描 。") << QStringLiteral("文档扫描。");
-    QTest::newRow("english") << QStringLiteral("The  quick fox\n") << QStringLiteral("The quick fox");
-    QTest::newRow("mixed") << QStringLiteral("第 12 页 of 48") << QStringLiteral("第12页of 48");
-}
-
-void TestOcr::spacingBetweenChineseCharacters()
-{
-    QFETCH(QString, recognised);
-    QFETCH(QString, tidy);
-    QCOMPARE(tidyRecognisedSpacing(recognised), tidy);
 }
 
 // A readable page, a corrupt one and a missing one go to the workers
