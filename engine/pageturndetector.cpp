@@ -189,11 +189,11 @@ bool PageTurnDetector::feed(const cv::Mat &frame)
     if (small.channels() == 3 && skinShare(small) > kSkinShare)
         return false; // wait for the hand to leave; it is never photographed
     m_decided = true;
+    ++m_decisions;
     if (!hasReference()) {
         setReference(frame);
         return false;
     }
-    ++m_decisions;
     if (differenceFromReference(frame) <= kNewPageShare)
         return false;
     setReference(frame);

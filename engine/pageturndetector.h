@@ -49,7 +49,8 @@ public:
     double differenceFromReference(const cv::Mat &frame) const;
     // Share of skin-coloured pixels in a BGR picture.
     static double skinShare(const cv::Mat &bgr);
-    // How many times a settled view was compared with the last page.
+    // How many settled views were checked: compared with the last page, or
+    // taken as the first one.
     int decisionCount() const { return m_decisions; }
 
 private:
