@@ -176,6 +176,8 @@ void Config::init()
     paintingPercentage = 30;
     paintingMainResolution = 5;
     paintingOtherResolution = 5;
+    pdfAutoCapture.reset();
+    pdfOcr.reset();
 }
 
 void Config::load()
@@ -215,6 +217,9 @@ void Config::load()
         paintingMainResolution = readInt(s, keyPaintingMainResolution);
         paintingOtherResolution = readInt(s, keyPaintingOtherResolution);
         userDocumentsLocation = readString(s, keyUserDocumentsLocation);
+        pdfAutoCapture = s.contains(keyPdfAutoCapture) ? std::optional<bool>(readBool(s, keyPdfAutoCapture))
+                                                       : std::nullopt;
+        pdfOcr = s.contains(keyPdfOcr) ? std::optional<bool>(readBool(s, keyPdfOcr)) : std::nullopt;
     }
     // An empty name is left alone here: it is resolved to the default where files are written.
     if (!userDocumentsLocation.isEmpty() && !QDir(userDocumentsLocation).exists())
@@ -224,7 +229,7 @@ void Config::load()
 bool Config::save()
 {
     const ConfigValues v = snapshot();
-    const QList<QPair<QString, QVariant>> values = {
+    QList<QPair<QString, QVariant>> values = {
         {keyCameraIndex, v.cameraIndex},
         {keyCameraExposure, v.cameraExposure},
         {keyImageFourcc, v.imageFourcc},
@@ -255,6 +260,10 @@ bool Config::save()
         {keyPaintingOtherResolution, v.paintingOtherResolution},
         {keyUserDocumentsLocation, v.userDocumentsLocation},
     };
+    if (v.pdfAutoCapture)
+        values.append({keyPdfAutoCapture, *v.pdfAutoCapture});
+    if (v.pdfOcr)
+        values.append({keyPdfOcr, *v.pdfOcr});
 
     // QSettings does not notice a short write (a full disk leaves a truncated
     // file and reports success), so it writes a temporary file that is read

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 
 // The 29 persisted settings, as plain values. A copy of this is what one
 // photograph or one recording reads, so that it never sees a half-made edit.
@@ -39,6 +40,10 @@ struct ConfigValues {
     int paintingMainResolution = 0;
     int paintingOtherResolution = 0;
     QString userDocumentsLocation;
+    // The PDF/TIFF dialog's page-turn and text-recognition switches: off, and
+    // absent from the file, until the user first changes them.
+    std::optional<bool> pdfAutoCapture;
+    std::optional<bool> pdfOcr;
 
     // The directory files are written into: an empty setting never means "/".
     QString workDirectory() const;
@@ -101,6 +106,8 @@ public:
     const QString keyPaintingMainResolution = QStringLiteral("painting/main_resolution");
     const QString keyPaintingOtherResolution = QStringLiteral("painting/other_resolution");
     const QString keyUserDocumentsLocation = QStringLiteral("user/documentsLocation");
+    const QString keyPdfAutoCapture = QStringLiteral("save/pdf_auto_capture");
+    const QString keyPdfOcr = QStringLiteral("save/pdf_ocr");
 
 private:
     mutable std::mutex m_mutex;

@@ -1,5 +1,9 @@
 #include "engine/deskscene.h"
 
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -68,4 +72,150 @@ std::vector<DeskSheet> demoSheets(cv::Size frameSize)
         {{w * 0.52f, h * 0.48f}, {w * 0.20f, h * 0.50f}, 12.0f},
         {{w * 0.80f, h * 0.40f}, {w * 0.22f, h * 0.36f}, 0.0f},
     };
+}
+
+namespace {
+
+const cv::Scalar kSkinColour(120, 160, 215);
+constexpr double kSensorNoise = 2.5;
+
+// Words of a page: ink boxes whose lengths the page number decides.
+void drawPageWords(cv::Mat &frame, const cv::Rect2f &sheet, int page, const cv::Rect &clip)
+{
+    cv::RNG rng(0x9e37u + static_cast<unsigned>(page) * 7919u);
+    const float margin = sheet.width * 0.1f;
+    const float lineStep = sheet.height / 22.0f;
+    const float wordHeight = lineStep * 0.55f;
+    cv::Mat view = frame(clip);
+    for (float y = sheet.y + margin; y + wordHeight < sheet.y + sheet.height - margin; y += lineStep) {
+        float x = sheet.x + margin + (rng.uniform(0, 4) == 0 ? sheet.width * 0.05f : 0.0f);
+        const float end = sheet.x + sheet.width - margin;
+        while (true) {
+            const float length = sheet.width * static_cast<float>(rng.uniform(0.03, 0.12));
+            if (x + length > end)
+                break;
+            cv::rectangle(view, cv::Point(cvRound(x - clip.x), cvRound(y - clip.y)),
+                          cv::Point(cvRound(x + length - clip.x), cvRound(y + wordHeight - clip.y)), kInkColour,
+                          cv::FILLED, cv::LINE_AA);
+            x += length + sheet.width * 0.02f;
+        }
+    }
+}
+
+void drawHand(cv::Mat &frame, cv::Point2f centre, float size)
+{
+    const cv::Point c(cvRound(centre.x), cvRound(centre.y));
+    cv::ellipse(frame, c, cv::Size(cvRound(size * 0.5f), cvRound(size * 0.6f)), 0, 0, 360, kSkinColour, cv::FILLED,
+                cv::LINE_AA);
+    for (int finger = 0; finger < 4; ++finger) {
+        const cv::Point tip(cvRound(centre.x - size * (0.35f - finger * 0.23f)), cvRound(centre.y - size * 0.9f));
+        cv::ellipse(frame, tip, cv::Size(cvRound(size * 0.09f), cvRound(size * 0.4f)), 0, 0, 360, kSkinColour,
+                    cv::FILLED, cv::LINE_AA);
+    }
+}
+
+} // namespace
+
+cv::Mat drawBookView(cv::Size frameSize, const BookView &view, unsigned noiseSeed)
+{
+    cv::Mat frame = drawDeskScene(frameSize, {});
+    const float w = static_cast<float>(frameSize.width);
+    const float h = static_cast<float>(frameSize.height);
+    const cv::Rect2f sheet(w * 0.3f + view.shift.x, h * 0.08f + view.shift.y, w * 0.4f, h * 0.84f);
+    cv::rectangle(frame, cv::Point(cvRound(sheet.x), cvRound(sheet.y)),
+                  cv::Point(cvRound(sheet.x + sheet.width), cvRound(sheet.y + sheet.height)), kPaperColour,
+                  cv::FILLED);
+
+    const double turned = std::clamp(view.turned, 0.0, 1.0);
+    const int edge = cvRound(sheet.x + sheet.width * (1.0 - turned));
+    const cv::Rect all(0, 0, frameSize.width, frameSize.height);
+    const cv::Rect left = cv::Rect(0, 0, std::clamp(edge, 0, frameSize.width), frameSize.height) & all;
+    const cv::Rect right = cv::Rect(left.width, 0, frameSize.width - left.width, frameSize.height) & all;
+    if (left.area() > 0)
+        drawPageWords(frame, sheet, view.page, left);
+    if (right.area() > 0 && turned > 0.0)
+        drawPageWords(frame, sheet, view.page + 1, right);
+    if (turned > 0.0 && turned < 1.0) {
+        // The lifted leaf: a shaded band that is widest halfway through the turn.
+        const float band = static_cast<float>(sheet.width * 0.35 * std::sin(CV_PI * turned));
+        const std::vector<cv::Point> leaf = {
+            {edge, cvRound(sheet.y)},
+            {cvRound(edge - band), cvRound(sheet.y - h * 0.04f)},
+            {cvRound(edge - band), cvRound(sheet.y + sheet.height + h * 0.04f)},
+            {edge, cvRound(sheet.y + sheet.height)}};
+        cv::fillConvexPoly(frame, leaf, cv::Scalar(200, 204, 208), cv::LINE_AA);
+    }
+    if (view.hand.x >= 0 && view.hand.y >= 0)
+        drawHand(frame, view.hand, h * 0.3f);
+
+    if (view.light != 1.0)
+        frame.convertTo(frame, CV_8U, view.light);
+    if (noiseSeed != 0) {
+        cv::Mat noisy(frameSize, CV_16SC3), noise(frameSize, CV_16SC3);
+        frame.convertTo(noisy, CV_16SC3);
+        cv::RNG rng(noiseSeed);
+        rng.fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(kSensorNoise));
+        noisy += noise;
+        noisy.convertTo(frame, CV_8UC3);
+    }
+    return frame;
+}
+
+QStringList sampleTextLines()
+{
+    return {
+        QStringLiteral("文档扫描与文字识别测试页"),
+        QStringLiteral("老师把小册子的每一页放在镜头下面。"),
+        QStringLiteral("翻页以后程序自动拍摄一张照片，"),
+        QStringLiteral("最后合并成一个可以搜索的文件。"),
+        QStringLiteral("The quick brown fox jumps over the lazy dog."),
+        QStringLiteral("Searchable documents save time for archivists."),
+        QStringLiteral("会议时间：2024年5月17日上午9点30分"),
+        QStringLiteral("地点：北京市海淀区图书馆三楼阅览室"),
+        QStringLiteral("Page 12 of 48, chapter three: results"),
+        QStringLiteral("请在离开前关闭所有电器并锁好门窗。"),
+    };
+}
+
+cv::Mat drawPrintedSheet(cv::Size frameSize, const QStringList &lines, float angle, unsigned seed)
+{
+    // An A4 sheet filling most of the frame's height.
+    const int pageHeight = cvRound(frameSize.height * 0.86);
+    const int pageWidth = cvRound(pageHeight / std::sqrt(2.0));
+    QImage page(pageWidth, pageHeight, QImage::Format_RGB888);
+    page.fill(QColor(240, 238, 236));
+    {
+        QPainter painter(&page);
+        painter.setRenderHint(QPainter::TextAntialiasing, true);
+        QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+        font.setPixelSize(std::max(8, pageHeight / 64));
+        painter.setFont(font);
+        painter.setPen(QColor(30, 30, 34));
+        const int margin = pageWidth / 10;
+        const int step = font.pixelSize() * 2;
+        int y = margin + step;
+        for (const QString &line : lines) {
+            painter.drawText(margin, y, line);
+            y += step;
+        }
+    }
+    const cv::Mat pageRgb(page.height(), page.width(), CV_8UC3, page.bits(), page.bytesPerLine());
+    cv::Mat pageBgr;
+    cv::cvtColor(pageRgb, pageBgr, cv::COLOR_RGB2BGR);
+
+    cv::Mat frame = drawDeskScene(frameSize, {}, seed);
+    const cv::Point2f centre(frameSize.width / 2.0f, frameSize.height / 2.0f);
+    cv::Mat place = cv::getRotationMatrix2D(cv::Point2f(pageWidth / 2.0f, pageHeight / 2.0f), angle, 1.0);
+    place.at<double>(0, 2) += centre.x - pageWidth / 2.0;
+    place.at<double>(1, 2) += centre.y - pageHeight / 2.0;
+    cv::warpAffine(pageBgr, frame, place, frameSize, cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+
+    cv::GaussianBlur(frame, frame, cv::Size(0, 0), 0.8);
+    cv::Mat noisy, noise(frameSize, CV_16SC3);
+    frame.convertTo(noisy, CV_16SC3);
+    cv::RNG rng(seed + 1);
+    rng.fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(3.0));
+    noisy += noise;
+    noisy.convertTo(frame, CV_8UC3);
+    return frame;
 }

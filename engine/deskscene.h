@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <opencv2/core.hpp>
 
 #include <vector>
@@ -17,3 +19,24 @@ cv::Mat drawDeskScene(cv::Size frameSize, const std::vector<DeskSheet> &sheets, 
 
 // The scene the demo video and the benchmarks use: two upright sheets and one turned.
 std::vector<DeskSheet> demoSheets(cv::Size frameSize);
+
+// One moment of a book page under the camera, for drawn page-turn sequences.
+struct BookView {
+    int page = 0;              // the page lying open; each number prints different words
+    double turned = 0.0;       // how far the next leaf has been turned over, 0 to 1
+    cv::Point2f hand{-1, -1};  // centre of a hand in frame pixels; none when negative
+    cv::Point2f shift{0, 0};   // where the book has been nudged, in frame pixels
+    double light = 1.0;        // brightness factor of the whole scene
+};
+
+// Draws a book page on the desk. Left of the turning leaf's edge lies `page`,
+// right of it `page + 1`; the lifted leaf, shaded, rises over the edge. A
+// non-zero `noiseSeed` adds sensor noise that differs from seed to seed.
+cv::Mat drawBookView(cv::Size frameSize, const BookView &view, unsigned noiseSeed = 0);
+
+// Lines of Chinese and English text for drawn printed pages.
+QStringList sampleTextLines();
+
+// An A4 sheet printed with `lines` in the WenQuanYi font, lying on the desk
+// turned by `angle` degrees and photographed slightly blurred and noisy.
+cv::Mat drawPrintedSheet(cv::Size frameSize, const QStringList &lines, float angle, unsigned seed = 1);

@@ -129,12 +129,30 @@ void ImageProcessing::run()
         }
         m_lastFrameMs.store(steadyNowMs());
         publishFrame(frame);
+        watchPageTurns();
 
         cv::Mat processed;
         handleMat(m_currentFrame, processed, true);
         emit sendFarmeSignal(handleQImage(MatQImage(processed)));
     }
     m_loopEnded.store(true, std::memory_order_release);
+}
+
+void ImageProcessing::watchPageTurns()
+{
+    if (!m_watchPageTurns.load(std::memory_order_acquire))
+        return;
+    if (m_resetPageTurns.exchange(false, std::memory_order_acq_rel))
+        m_pageTurns.reset();
+    if (m_pageTurns.feed(m_currentFrame))
+        emit pageTurnedSignal();
+}
+
+void ImageProcessing::setWatchPageTurns(bool on)
+{
+    if (on && !m_watchPageTurns.load())
+        m_resetPageTurns.store(true, std::memory_order_release);
+    m_watchPageTurns.store(on, std::memory_order_release);
 }
 
 bool ImageProcessing::readFrame(cv::Mat &frame)
@@ -492,6 +510,9 @@ void ImageProcessing::takePhoto()
     Config *config = Cache::config;
     const PhotoResult result = capturePhotos(frame, options, request, config->snapshot(), config->outputSizes,
                                              [config] { return config->takeNextNumber(); });
+    // A page shot by hand is the page to compare the next turn with.
+    if (m_watchPageTurns.load(std::memory_order_acquire) && !result.written.isEmpty())
+        m_pageTurns.setReference(frame);
     if (!result.errors.isEmpty())
         emit photoFailedSignal(result.errors.join(QLatin1Char('\n')));
     emit sendTakePhotoImageSignal(result.written, 0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/framesource.h"
+#include "engine/pageturndetector.h"
 #include "engine/photo.h"
 
 #include <QImage>
@@ -56,6 +57,10 @@ public:
     void setSaveImageToTiff(bool on);
     void setTakePhotoCammond(QImage first, QImage second, bool firstPresent, bool secondPresent);
     void takePhoto();
+    // Watches the frames for page turns, emitting pageTurnedSignal() when a
+    // new page has settled. Turning it on forgets the page seen before.
+    void setWatchPageTurns(bool on);
+    bool isWatchingPageTurns() const { return m_watchPageTurns.load(); }
 
     QImage MatQImage(const cv::Mat &mat) const;
     std::vector<cv::RotatedRect> findSquares(const cv::Mat &frame) const;
@@ -86,6 +91,8 @@ signals:
     void closeCameraSignal();
     // A photograph could not be (completely) written; the text is for the user.
     void photoFailedSignal(QString message);
+    // A new page lies still under the camera (while watching for page turns).
+    void pageTurnedSignal();
 
 protected:
     void run() override;
@@ -114,6 +121,7 @@ private:
     bool stalled() const;
     void reopenAfterStall();
     void publishFrame(cv::Mat &frame);
+    void watchPageTurns();
 
     FrameSourceFactory m_factory;
 
@@ -158,4 +166,8 @@ private:
 
     std::mutex m_requestMutex;
     CaptureRequest m_request;
+
+    std::atomic<bool> m_watchPageTurns{false};
+    std::atomic<bool> m_resetPageTurns{false};
+    PageTurnDetector m_pageTurns; // the capture thread's alone
 };

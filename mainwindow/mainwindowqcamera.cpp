@@ -89,6 +89,12 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
             &MainWindowQCamera::on_btnShooting_clicked);
     connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::saveImageMergingSignals, this,
             &MainWindowQCamera::takePhotoImage);
+    // Book scanning: while the dialog asks for it the capture thread watches
+    // for page turns, and each new page is shot as the dialog's "拍摄" would.
+    ImageProcessing *capture = m_ui->video->captureThread();
+    connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::watchPageTurnsSignal, capture,
+            &ImageProcessing::setWatchPageTurns);
+    connect(capture, &ImageProcessing::pageTurnedSignal, this, &MainWindowQCamera::pageTurned);
 
     for (int n = 1; n <= m_slotCount; ++n) {
         m_slotPaths.append(QString());
@@ -266,6 +272,13 @@ void MainWindowQCamera::takePhoto()
     QImage second = m_cameraViewDialog1->getChildImage();
     QImage first = m_cameraViewDialog->getChildImage();
     m_ui->video->setTakePhotoCammond(std::move(first), std::move(second), firstPresent, secondPresent);
+}
+
+void MainWindowQCamera::pageTurned()
+{
+    // A turn reported just before the dialog closed or its switch went off is dropped.
+    if (m_imageSavePdfOrTiffDialog->isWatchingPageTurns())
+        on_btnShooting_clicked();
 }
 
 void MainWindowQCamera::on_btnShooting_clicked()

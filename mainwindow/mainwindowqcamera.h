@@ -51,6 +51,8 @@ private slots:
     void on_cbSaveTiffImage_2_stateChanged(int state);
     void on_btnSetting_2_clicked();
     void on_btnShooting_clicked();
+    // The capture thread saw a new page settle (book scanning in the PDF dialog).
+    void pageTurned();
     void on_btnShootingTime_clicked();
     void on_btnShootingVideo_clicked();
     void on_pushButton_clicked();

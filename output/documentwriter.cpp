@@ -1,7 +1,9 @@
 #include "output/documentwriter.h"
 
 #include "engine/frameconversion.h"
+#include "output/pdftextlayer.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -158,7 +160,8 @@ HPDF_Image embedLossless(HPDF_Doc doc, QImage picture)
 }
 
 // Builds the whole document in memory; empty with outcome.error set on failure.
-QByteArray buildPdf(const QStringList &sources, const PageProgress &progress, DocumentOutcome &outcome)
+QByteArray buildPdf(const QStringList &sources, const PageProgress &progress, const PdfTextLayers &textLayers,
+                    DocumentOutcome &outcome)
 {
     PdfErrors errors;
     std::unique_ptr<std::remove_pointer_t<HPDF_Doc>, decltype(&HPDF_Free)> doc(HPDF_New(recordPdfError, &errors),
@@ -167,6 +170,8 @@ QByteArray buildPdf(const QStringList &sources, const PageProgress &progress, Do
         outcome.error = QStringLiteral("无法创建PDF文档，文件未保存");
         return {};
     }
+    TextLayerFonts fonts;
+    bool fontsFailed = false;
     const int total = int(sources.size());
     for (int i = 0; i < total; ++i) {
         const QString &source = sources.at(i);
@@ -200,6 +205,21 @@ QByteArray buildPdf(const QStringList &sources, const PageProgress &progress, Do
             if (page) {
                 HPDF_Page_SetSize(page, HPDF_PAGE_SIZE_A4, width > height ? HPDF_PAGE_LANDSCAPE : HPDF_PAGE_PORTRAIT);
                 HPDF_Page_DrawImage(page, image, 0, 0, HPDF_Page_GetWidth(page), HPDF_Page_GetHeight(page));
+                if (i < textLayers.size() && !textLayers[i].isEmpty() && errors.code == HPDF_OK) {
+                    if (!fonts.chinese && !fontsFailed) {
+                        fonts = textLayerFonts(doc.get());
+                        // Without its fonts the document is still written, only not searchable.
+                        fontsFailed = errors.code != HPDF_OK || !fonts.chinese || !fonts.latin;
+                        if (fontsFailed) {
+                            qDebug() << "text layer fonts unavailable:" << pdfErrorMessage(errors);
+                            HPDF_ResetError(doc.get());
+                            errors = PdfErrors();
+                            fonts = TextLayerFonts();
+                        }
+                    }
+                    addInvisibleText(page, fonts, textLayers[i], QSize(int(width), int(height)),
+                                     QRectF(0, 0, HPDF_Page_GetWidth(page), HPDF_Page_GetHeight(page)));
+                }
             }
         }
         if (errors.code != HPDF_OK || !image) {
@@ -260,13 +280,13 @@ QImage mergeImages(const QImage &first, const QImage &second, bool sideBySide)
 }
 
 DocumentOutcome writePdfAsNewFile(const QStringList &sources, const QString &directory, const NameCandidates &names,
-                                  const PageProgress &progress)
+                                  const PageProgress &progress, const PdfTextLayers &textLayers)
 {
     DocumentOutcome outcome;
     outcome.error = ensureDirectory(directory);
     if (!outcome.error.isEmpty())
         return outcome;
-    const QByteArray pdf = buildPdf(sources, progress, outcome);
+    const QByteArray pdf = buildPdf(sources, progress, textLayers, outcome);
     if (!outcome.error.isEmpty())
         return outcome;
     const SaveOutcome saved = saveBytesAsNewFile(pdf, directory, names);
@@ -275,9 +295,11 @@ DocumentOutcome writePdfAsNewFile(const QStringList &sources, const QString &dir
     return outcome;
 }
 
-DocumentOutcome writePdfFile(const QStringList &sources, const QString &outputPath, const PageProgress &progress)
+DocumentOutcome writePdfFile(const QStringList &sources, const QString &outputPath, const PageProgress &progress,
+                             const PdfTextLayers &textLayers)
 {
-    return writePdfAsNewFile(sources, QFileInfo(outputPath).absolutePath(), exactlyThisName(outputPath), progress);
+    return writePdfAsNewFile(sources, QFileInfo(outputPath).absolutePath(), exactlyThisName(outputPath), progress,
+                             textLayers);
 }
 
 DocumentOutcome writeTiffAsNewFile(const QStringList &sources, const QString &directory, const NameCandidates &names,

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "engine/ocrlines.h"
 #include "engine/photonaming.h"
 
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 #include <utility>
@@ -29,14 +31,20 @@ std::pair<QImage, QImage> loadPhotographPair(const QString &first, const QString
 // A (left aligned). The uncovered part is 0x00FFFFFF, white once alpha is dropped.
 QImage mergeImages(const QImage &first, const QImage &second, bool sideBySide);
 
+// Recognised text lines for each source, in the source's pixels; a source
+// without an entry (or with no lines) gets no text.
+using PdfTextLayers = QVector<QList<OcrLine>>;
+
 // One A4 page per decodable source, oriented by the photograph, which fills the
 // page. A JPEG source is embedded with its own bytes; other formats losslessly.
+// Each page carries its text layer, invisible, over the photograph.
 // The file goes to the first free candidate name; nothing is written when no
 // source can be decoded.
 DocumentOutcome writePdfAsNewFile(const QStringList &sources, const QString &directory, const NameCandidates &names,
-                                  const PageProgress &progress = {});
+                                  const PageProgress &progress = {}, const PdfTextLayers &textLayers = {});
 // The same into exactly `outputPath`, which must not exist yet.
-DocumentOutcome writePdfFile(const QStringList &sources, const QString &outputPath, const PageProgress &progress = {});
+DocumentOutcome writePdfFile(const QStringList &sources, const QString &outputPath, const PageProgress &progress = {},
+                             const PdfTextLayers &textLayers = {});
 
 // One TIFF page per decodable source, as 8-bit BGR.
 DocumentOutcome writeTiffAsNewFile(const QStringList &sources, const QString &directory, const NameCandidates &names,

@@ -3,9 +3,11 @@
 #include "ui_imagesavepdfortiffdialog.h"
 
 #include "app/cache.h"
+#include "engine/ocrqueue.h"
 #include "output/documentwriter.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -40,14 +42,63 @@ ImageSavePDFOrTiffDialog::ImageSavePDFOrTiffDialog(QWidget *parent)
 {
     m_ui->setupUi(this);
     m_ui->btnSaveTiff->hide();
+    // The stored choices, without counting as a change that would store them.
+    const ConfigValues settings = Cache::config->snapshot();
+    const QSignalBlocker autoCapture(m_ui->checkAutoCapture);
+    const QSignalBlocker ocr(m_ui->checkOcr);
+    m_ui->checkAutoCapture->setChecked(settings.pdfAutoCapture.value_or(false));
+    m_ui->checkOcr->setChecked(settings.pdfOcr.value_or(false));
 }
 
 ImageSavePDFOrTiffDialog::~ImageSavePDFOrTiffDialog()
 {
+    if (m_ocr)
+        m_ocr->cancel();
     if (m_writer) {
         m_writer->wait();
         delete m_writer;
     }
+}
+
+bool ImageSavePDFOrTiffDialog::isWatchingPageTurns() const
+{
+    return isVisible() && m_ui->checkAutoCapture->isChecked();
+}
+
+void ImageSavePDFOrTiffDialog::announceWatching()
+{
+    const bool watching = isWatchingPageTurns();
+    if (watching == m_announcedWatching)
+        return;
+    m_announcedWatching = watching;
+    emit watchPageTurnsSignal(watching);
+}
+
+void ImageSavePDFOrTiffDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    announceWatching();
+}
+
+void ImageSavePDFOrTiffDialog::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    announceWatching();
+}
+
+// A changed switch is written at once: it is remembered even if the program
+// does not end normally.
+void ImageSavePDFOrTiffDialog::on_checkAutoCapture_toggled(bool checked)
+{
+    Cache::config->update([checked](ConfigValues &v) { v.pdfAutoCapture = checked; });
+    Cache::config->save();
+    announceWatching();
+}
+
+void ImageSavePDFOrTiffDialog::on_checkOcr_toggled(bool checked)
+{
+    Cache::config->update([checked](ConfigValues &v) { v.pdfOcr = checked; });
+    Cache::config->save();
 }
 
 QLabel *ImageSavePDFOrTiffDialog::slotLabel(int number) const
@@ -104,7 +155,7 @@ void ImageSavePDFOrTiffDialog::setImage(QList<QString> paths)
 
 void ImageSavePDFOrTiffDialog::on_btnDel_clicked()
 {
-    if (m_index <= 1 || m_writer)
+    if (m_index <= 1 || isBusy())
         return;
     const int newest = m_index - 1;
     m_index = newest;
@@ -135,12 +186,58 @@ void ImageSavePDFOrTiffDialog::on_btnSaveTiff_clicked()
 
 void ImageSavePDFOrTiffDialog::saveDocument(DocumentKind kind)
 {
-    if (m_writer)
+    if (isBusy())
         return;
     if (m_paths.isEmpty()) {
         warn(tr("没有图像"));
         return;
     }
+    m_unreadPages.clear();
+    if (kind == DocumentKind::Pdf && m_ui->checkOcr->isChecked())
+        recogniseThenWrite();
+    else
+        writeDocument(kind, {});
+}
+
+// Reads the text of every page in worker processes, then writes the PDF with
+// it; a page whose text cannot be read goes in without text.
+void ImageSavePDFOrTiffDialog::recogniseThenWrite()
+{
+    const QStringList sources = m_paths;
+    const int total = int(sources.size());
+    m_progress = new QProgressDialog(tr("正在识别文字……"), QString(), 0, total, this);
+    m_progress->setWindowTitle(windowTitle());
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setMinimumDuration(kProgressDelayMs);
+    m_progress->setValue(0);
+    m_ui->frame_2->setEnabled(false);
+
+    m_ocr = new OcrQueue(this);
+    connect(m_ocr, &OcrQueue::pageFinished, this, [this, total] {
+        if (m_progress) {
+            m_progress->setLabelText(tr("正在识别文字 %1/%2 页……").arg(m_ocr->pagesDone()).arg(total));
+            m_progress->setValue(m_ocr->pagesDone());
+        }
+    });
+    connect(m_ocr, &OcrQueue::finished, this, [this, sources] {
+        QVector<QList<OcrLine>> layers;
+        for (int i = 0; i < sources.size(); ++i) {
+            const OcrPage &page = m_ocr->page(i);
+            layers.append(page.lines);
+            if (!page.ok)
+                m_unreadPages << tr("第 %1 页（%2）：%3").arg(i + 1).arg(QFileInfo(sources[i]).fileName(), page.error);
+        }
+        m_ocr->deleteLater();
+        m_ocr = nullptr;
+        delete m_progress;
+        m_progress = nullptr;
+        writeDocument(DocumentKind::Pdf, layers);
+    });
+    m_ocr->start(sources);
+}
+
+void ImageSavePDFOrTiffDialog::writeDocument(DocumentKind kind, const QVector<QList<OcrLine>> &textLayers)
+{
     const ConfigValues settings = Cache::config->snapshot();
     const QString directory = QDir(settings.workDirectory()).absolutePath();
     const QString suffix = kind == DocumentKind::Pdf ? QStringLiteral("pdf") : QStringLiteral("tiff");
@@ -171,7 +268,7 @@ void ImageSavePDFOrTiffDialog::saveDocument(DocumentKind kind)
     };
     auto outcome = std::make_shared<DocumentOutcome>();
     m_writer = QThread::create([=] {
-        *outcome = kind == DocumentKind::Pdf ? writePdfAsNewFile(sources, directory, names, progress)
+        *outcome = kind == DocumentKind::Pdf ? writePdfAsNewFile(sources, directory, names, progress, textLayers)
                                              : writeTiffAsNewFile(sources, directory, names, progress);
     });
     connect(m_writer, &QThread::finished, this, [this, outcome] {
@@ -194,6 +291,9 @@ void ImageSavePDFOrTiffDialog::documentWritten(const DocumentOutcome &outcome)
     }
     if (!outcome.leftOut.isEmpty())
         warn(leftOutMessage(outcome.leftOut));
+    if (!m_unreadPages.isEmpty())
+        warn(tr("以下页面未能识别文字，已不带文字保存：\n%1").arg(m_unreadPages.join(QLatin1Char('\n'))));
+    m_unreadPages.clear();
     emit saveImageMergingSignals({outcome.path}, kDocumentKind);
     init();
     close();

@@ -3,14 +3,18 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 #include <memory>
 
+class OcrQueue;
 class QLabel;
 class QProgressDialog;
 class QThread;
 class Ui_ImageSavePDFOrTiffDialog;
 struct DocumentOutcome;
+struct OcrLine;
 
 // "PDF/TIFF拍摄": collects photographs as they are taken and writes them, in
 // order of arrival, into one multi-page PDF (or TIFF) file.
@@ -26,10 +30,19 @@ public:
     void init();
     // Appends the photographs to the collection.
     void setImage(QList<QString> paths);
+    // Whether a page turned under the camera is to be shot now: the
+    // "翻页自动拍摄" switch is on and the dialog is shown.
+    bool isWatchingPageTurns() const;
 
 signals:
     void takePhotoSignals();
     void saveImageMergingSignals(QList<QString> paths, int kind);
+    // isWatchingPageTurns() has changed.
+    void watchPageTurnsSignal(bool on);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void on_btnPhoto_clicked();
@@ -37,11 +50,17 @@ private slots:
     void on_btnSavePDF_clicked();
     void on_btnSaveTiff_clicked();
     void on_btnDel_clicked();
+    void on_checkAutoCapture_toggled(bool checked);
+    void on_checkOcr_toggled(bool checked);
 
 private:
     enum class DocumentKind { Pdf, Tiff };
 
     void saveDocument(DocumentKind kind);
+    void recogniseThenWrite();
+    void writeDocument(DocumentKind kind, const QVector<QList<OcrLine>> &textLayers);
+    bool isBusy() const { return m_writer || m_ocr; }
+    void announceWatching();
     void documentWritten(const DocumentOutcome &outcome);
     QLabel *slotLabel(int number) const;
     void clearSlot(int number);
@@ -52,4 +71,8 @@ private:
     QList<QString> m_paths;
     QThread *m_writer = nullptr;
     QProgressDialog *m_progress = nullptr;
+    OcrQueue *m_ocr = nullptr;
+    // Pages whose text could not be read, for the user once the document is written.
+    QStringList m_unreadPages;
+    bool m_announcedWatching = false;
 };
