@@ -11,7 +11,9 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -27,6 +29,19 @@ constexpr int kReopenAfterFailedReads = 30;
 // Video4Linux2 menu values of CAP_PROP_AUTO_EXPOSURE on UVC cameras.
 constexpr double kV4l2ExposureManual = 1.0;
 constexpr double kV4l2ExposureAuto = 3.0;
+// The exposure slider counts log2 seconds (-3 is 1/8 s); Video4Linux2's
+// absolute exposure counts units of 100 microseconds.
+constexpr double kV4l2ExposureUnitsPerSecond = 10000.0;
+
+// Beyond these the value would not fit the driver's 32-bit control.
+constexpr int kShortestLog2Seconds = -30;
+constexpr int kLongestLog2Seconds = 16;
+
+double v4l2Exposure(int log2Seconds)
+{
+    const int clamped = std::clamp(log2Seconds, kShortestLog2Seconds, kLongestLog2Seconds);
+    return std::round(kV4l2ExposureUnitsPerSecond * std::ldexp(1.0, clamped));
+}
 
 // Takes the lock if it comes free within `ms` milliseconds (one try for 0).
 bool lockWithin(std::mutex &mutex, int ms)
@@ -314,7 +329,7 @@ void ImageProcessing::applyExposure(FrameSource &source, int value)
             qDebug() << "the camera settings dialog is not available on Video4Linux2";
         } else {
             source.set(cv::CAP_PROP_AUTO_EXPOSURE, kV4l2ExposureManual);
-            source.set(cv::CAP_PROP_EXPOSURE, value);
+            source.set(cv::CAP_PROP_EXPOSURE, v4l2Exposure(value));
         }
         return;
     }
