@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 
 namespace {
@@ -129,6 +130,7 @@ void ImageProcessing::run()
             continue;
         }
         m_failedReads = 0;
+        m_busyReported.store(false);
         publishFrame(frame);
 
         cv::Mat processed;
@@ -154,6 +156,8 @@ bool ImageProcessing::readFrame(cv::Mat &frame)
                 qDebug() << "camera read failed:" << e.what();
                 ok = false;
             }
+            if (!ok)
+                reportIfBusy(*m_capture);
         }
     }
     if (retired)
@@ -228,6 +232,8 @@ void ImageProcessing::reopenAfterFailures()
     std::unique_ptr<FrameSource> source = m_factory(Cache::cameras->at(index));
     if (source->open())
         configure(*source);
+    else
+        reportIfBusy(*source);
     // The loop itself holds no lock here, so the swap happens at once.
     replaceSource(std::move(source), kGuiLockWaitMs);
 }
@@ -241,6 +247,7 @@ void ImageProcessing::openCamara()
         return;
     }
     const CameraInfo camera = Cache::cameras->at(index);
+    m_busyReported.store(false);
 
     // Open and close the device twice before the real open: some cameras only
     // report their controls correctly after such a wake-up.
@@ -261,12 +268,23 @@ void ImageProcessing::openCamara()
     }
 
     std::unique_ptr<FrameSource> source = m_factory(camera);
-    if (!source->open())
+    if (!source->open()) {
         qDebug() << "camera" << camera.path << "did not open";
+        reportIfBusy(*source);
+    }
     configure(*source);
     replaceSource(std::move(source), kGuiLockWaitMs);
     m_failedReads = 0;
     m_cameraOpen.store(true, std::memory_order_release);
+}
+
+void ImageProcessing::reportIfBusy(const FrameSource &source)
+{
+    if (source.lastError() != EBUSY || m_busyReported.exchange(true))
+        return;
+    const int index = m_cameraIndex.load();
+    const QString name = index >= 0 && index < Cache::cameras->size() ? Cache::cameras->at(index).name : QString();
+    emit cameraErrorSignal(QStringLiteral("摄像头“%1”正被其他程序占用，请关闭占用它的程序后再试。").arg(name));
 }
 
 void ImageProcessing::closeCamara(bool)

@@ -83,6 +83,8 @@ signals:
     void closeCameraSignal();
     // A photograph could not be (completely) written; the text is for the user.
     void photoFailedSignal(QString message);
+    // The camera could not be opened or started; the text is for the user.
+    void cameraErrorSignal(QString message);
 
 protected:
     void run() override;
@@ -95,6 +97,7 @@ private:
     void adoptPendingLocked(std::unique_ptr<FrameSource> &retired);
     void reopenAfterFailures();
     void publishFrame(cv::Mat &frame);
+    void reportIfBusy(const FrameSource &source);
 
     FrameSourceFactory m_factory;
 
@@ -113,6 +116,9 @@ private:
     cv::Mat m_currentFrame;
     cv::Mat m_readBuffer;
     int m_failedReads = 0;
+    // Set once a busy camera has been reported, until it delivers a frame or
+    // the user opens a camera again: retries do not repeat the warning.
+    std::atomic<bool> m_busyReported{false};
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_cameraOpen{false};

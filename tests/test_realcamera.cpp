@@ -19,6 +19,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -331,6 +334,48 @@ private slots:
         QVERIFY(framesFlowAgain(view, kFrameWaitMs));
         QVERIFY(!view.isOpening());
         QVERIFY(!reopened.isEmpty());
+    }
+
+    void busyCameraIsReported_data()
+    {
+        QTest::addColumn<bool>("otherProgram");
+        QTest::newRow("another program holds the camera") << true;
+        QTest::newRow("the camera refuses to stream") << false;
+    }
+
+    void busyCameraIsReported()
+    {
+        QFETCH(bool, otherProgram);
+        SimulatedCameras sim;
+        sim.setNodes({kCamera});
+        discover();
+        int holder = -1;
+        if (otherProgram) {
+            // Another program has the camera streaming.
+            holder = ::open("/dev/video0", O_RDWR);
+            QVERIFY(holder >= 0);
+            v4l2_requestbuffers req{};
+            req.count = 2;
+            req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            req.memory = V4L2_MEMORY_MMAP;
+            QCOMPARE(::ioctl(holder, VIDIOC_REQBUFS, &req), 0);
+        } else {
+            sim.command("busy /dev/video0 on");
+        }
+        QCameraView view;
+        QSignalSpy warnings(&view, &QCameraView::warningSignal);
+        view.init(0);
+        QTRY_VERIFY_WITH_TIMEOUT(!warnings.isEmpty(), 4000);
+        QVERIFY2(warnings.first().first().toString().contains("占用"), qPrintable(warnings.first().first().toString()));
+        // Told once, not at every retry.
+        QTest::qWait(3000);
+        QCOMPARE(warnings.size(), 1);
+
+        if (otherProgram)
+            ::close(holder);
+        else
+            sim.command("busy /dev/video0 off");
+        QVERIFY(framesFlowAgain(view, kFrameWaitMs));
     }
 
     // The real program under Xvfb: photograph, unplug, replug, photograph again.
