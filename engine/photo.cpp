@@ -232,15 +232,8 @@ PhotoResult capturePhotos(const cv::Mat &frame, const PhotoOptions &options, con
             }
             const QImage painted =
                 paintPhoto(picture.image, settings, request, options.pictureInPicture, QDateTime::currentDateTime());
-            QDateTime stamp;
-            const NameCandidates names = [&](int attempt) {
-                if (settings.saveType == 0)
-                    return numberedPhotoName(directory, settings.savePrefix, nextNumber(), suffix);
-                if (attempt == 1)
-                    stamp = QDateTime::currentDateTime();
-                return timedPhotoName(directory, stamp, suffix, attempt);
-            };
-            const SaveOutcome outcome = saveImageAsNewFile(painted, directory, suffix, settings.imageQuality, names);
+            const SaveOutcome outcome = saveImageAsNewFile(painted, directory, suffix, settings.imageQuality,
+                                                           configuredNames(settings, directory, suffix, nextNumber));
             if (outcome.error.isEmpty())
                 result.written << outcome.path;
             else

@@ -108,13 +108,16 @@ QString encodePicture(const QImage &picture, const QByteArray &format, int quali
     }
 }
 
-// Creates a new hidden file in the folder; its name is returned in `path`.
-int createTemporaryFile(const QString &directory, QString &path)
+// Creates a new hidden file in the folder; its name is returned in `path`. A
+// suffix, when given, ends the name, for writers that choose their format by it.
+int createTemporaryFile(const QString &directory, QString &path, const QString &suffix = QString())
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = QStringLiteral("%1/.vorlant-%2.part")
                    .arg(directory)
                    .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+        if (!suffix.isEmpty())
+            path += QLatin1Char('.') + suffix;
         const int fd = ::open(nativePath(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -165,6 +168,56 @@ int claimName(const QString &tempPath, const QString &finalPath)
     ::unlink(to.constData());
     return renameError;
 }
+
+// Moves the finished temporary file to the first candidate name that is free;
+// the temporary file is gone afterwards either way.
+SaveOutcome claimFirstFreeName(const QString &tempPath, const QString &directory, const NameCandidates &names,
+                               const QString &what)
+{
+    SaveOutcome outcome;
+    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+        const QString candidate = names(attempt);
+        if (candidate.isEmpty())
+            break;
+        const int error = claimName(tempPath, candidate);
+        if (error == 0) {
+            outcome.path = candidate;
+            return outcome;
+        }
+        if (error != EEXIST) {
+            ::unlink(nativePath(tempPath).constData());
+            outcome.error = QStringLiteral("无法保存%1“%2”：%3").arg(what, candidate, systemError(error));
+            return outcome;
+        }
+    }
+    ::unlink(nativePath(tempPath).constData());
+    outcome.error = QStringLiteral("在“%1”中找不到可用的文件名，%2未保存").arg(directory, what);
+    return outcome;
+}
+
+SaveOutcome saveBytes(const QByteArray &bytes, const QString &directory, const NameCandidates &names,
+                      const QString &what)
+{
+    SaveOutcome outcome;
+    QString tempPath;
+    const int fd = createTemporaryFile(directory, tempPath);
+    if (fd < 0) {
+        outcome.error = QStringLiteral("无法在“%1”中写入%2：%3").arg(directory, what, systemError(errno));
+        return outcome;
+    }
+    const int writeError = writeAndSync(fd, bytes);
+    const int closeError = ::close(fd) == 0 ? 0 : errno;
+    if (writeError != 0 || closeError != 0) {
+        ::unlink(nativePath(tempPath).constData());
+        outcome.error = QStringLiteral("无法在“%1”中写入%2：%3")
+                            .arg(directory, what, systemError(writeError != 0 ? writeError : closeError));
+        return outcome;
+    }
+    return claimFirstFreeName(tempPath, directory, names, what);
+}
+
+const QString kPhotoNoun = QStringLiteral("照片");
+const QString kFileNoun = QStringLiteral("文件");
 
 // The directory as the first part of a name: a trailing separator (as on
 // "/") is dropped, since the naming pattern inserts one.
@@ -228,38 +281,51 @@ SaveOutcome saveImageAsNewFile(const QImage &picture, const QString &directory, 
     outcome.error = encodePicture(picture, key, quality, bytes);
     if (!outcome.error.isEmpty())
         return outcome;
+    return saveBytes(bytes, directory, names, kPhotoNoun);
+}
 
-    QString tempPath;
-    const int fd = createTemporaryFile(directory, tempPath);
+SaveOutcome saveBytesAsNewFile(const QByteArray &bytes, const QString &directory, const NameCandidates &names)
+{
+    return saveBytes(bytes, directory, names, kFileNoun);
+}
+
+QString createTemporaryPath(const QString &directory, const QString &suffix, QString *error)
+{
+    QString path;
+    const int fd = createTemporaryFile(directory, path, suffix);
     if (fd < 0) {
-        outcome.error = QStringLiteral("无法在“%1”中写入照片：%2").arg(directory, systemError(errno));
-        return outcome;
+        if (error)
+            *error = QStringLiteral("无法在“%1”中写入文件：%2").arg(directory, systemError(errno));
+        return {};
     }
-    const int writeError = writeAndSync(fd, bytes);
-    const int closeError = ::close(fd) == 0 ? 0 : errno;
-    if (writeError != 0 || closeError != 0) {
-        ::unlink(nativePath(tempPath).constData());
-        outcome.error = QStringLiteral("无法在“%1”中写入照片：%2")
-                            .arg(directory, systemError(writeError != 0 ? writeError : closeError));
-        return outcome;
-    }
+    ::close(fd);
+    return path;
+}
 
-    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        const QString candidate = names(attempt);
-        if (candidate.isEmpty())
-            break;
-        const int error = claimName(tempPath, candidate);
-        if (error == 0) {
-            outcome.path = candidate;
-            return outcome;
-        }
-        if (error != EEXIST) {
-            ::unlink(nativePath(tempPath).constData());
-            outcome.error = QStringLiteral("无法保存照片“%1”：%2").arg(candidate, systemError(error));
-            return outcome;
-        }
+SaveOutcome moveAsNewFile(const QString &tempPath, const QString &directory, const NameCandidates &names)
+{
+    SaveOutcome outcome;
+    const int fd = ::open(nativePath(tempPath).constData(), O_RDONLY | O_CLOEXEC);
+    const int syncError = fd < 0 ? errno : (::fsync(fd) != 0 && errno != EINVAL ? errno : 0);
+    if (fd >= 0)
+        ::close(fd);
+    if (syncError != 0) {
+        ::unlink(nativePath(tempPath).constData());
+        outcome.error = QStringLiteral("无法在“%1”中写入文件：%2").arg(directory, systemError(syncError));
+        return outcome;
     }
-    ::unlink(nativePath(tempPath).constData());
-    outcome.error = QStringLiteral("在“%1”中找不到可用的文件名，照片未保存").arg(directory);
-    return outcome;
+    return claimFirstFreeName(tempPath, directory, names, kFileNoun);
+}
+
+NameCandidates configuredNames(const ConfigValues &settings, const QString &directory, const QString &suffix,
+                               const std::function<int()> &nextNumber)
+{
+    // The time is read once, so that copies of one file share its stamp.
+    return [=, stamp = QDateTime()](int attempt) mutable {
+        if (settings.saveType == 0)
+            return numberedPhotoName(directory, settings.savePrefix, nextNumber(), suffix);
+        if (attempt == 1)
+            stamp = QDateTime::currentDateTime();
+        return timedPhotoName(directory, stamp, suffix, attempt);
+    };
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/config.h"
+
+#include <QByteArray>
 #include <QDateTime>
 #include <QImage>
 #include <QString>
@@ -40,3 +43,20 @@ struct SaveOutcome {
 // completely on disk, so a failed write uses up no name.
 SaveOutcome saveImageAsNewFile(const QImage &picture, const QString &directory, const QString &format, int quality,
                                const NameCandidates &names);
+
+// Writes the bytes as saveImageAsNewFile writes a picture: temporary file
+// first, then the first free candidate name.
+SaveOutcome saveBytesAsNewFile(const QByteArray &bytes, const QString &directory, const NameCandidates &names);
+
+// For writers that need a path of their own: creates an empty hidden file in
+// `directory` whose name ends in ".<suffix>". Empty (and `error` set) on failure.
+QString createTemporaryPath(const QString &directory, const QString &suffix, QString *error);
+
+// Flushes a finished file made by createTemporaryPath to disk and moves it to
+// the first free candidate name; the temporary file is removed on failure.
+SaveOutcome moveAsNewFile(const QString &tempPath, const QString &directory, const NameCandidates &names);
+
+// Candidates under the configured naming rule: a fresh running number for
+// every attempt, or the time with "_2", "_3", ... for files of the same millisecond.
+NameCandidates configuredNames(const ConfigValues &settings, const QString &directory, const QString &suffix,
+                               const std::function<int()> &nextNumber);

@@ -1,5 +1,6 @@
 #include "app/cache.h"
 #include "engine/imageprocessing.h"
+#include "support/scriptedcamera.h"
 #include "support/scriptedframesource.h"
 #include "views/cameraviewdialog.h"
 #include "views/qcameraview.h"
@@ -16,15 +17,6 @@ namespace {
 cv::Mat blueFrame(int)
 {
     return cv::Mat(240, 320, CV_8UC3, cv::Scalar(200, 0, 0));
-}
-
-CameraInfo scriptedCamera(int index, QList<QSize> sizes)
-{
-    CameraInfo camera;
-    camera.index = index;
-    camera.path = QStringLiteral("cam%1").arg(index);
-    camera.sizes = std::move(sizes);
-    return camera;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/cache.h"
 #include "engine/imageprocessing.h"
+#include "support/scriptedcamera.h"
 #include "support/scriptedframesource.h"
 #include "views/displayscaling.h"
 #include "views/qcameraview.h"
@@ -15,15 +16,6 @@
 #include <opencv2/videoio.hpp>
 
 namespace {
-
-CameraInfo scriptedCamera(int index, QList<QSize> sizes)
-{
-    CameraInfo camera;
-    camera.index = index;
-    camera.path = QStringLiteral("cam%1").arg(index);
-    camera.sizes = std::move(sizes);
-    return camera;
-}
 
 cv::Mat greyFrame(int)
 {

@@ -82,6 +82,10 @@ private slots:
         node.formats = {{"Motion-JPEG", V4L2_PIX_FMT_MJPEG, {QSize(1280, 720)}}};
         probe.nodes["/dev/video0"] = node;
         bool windowShown = false;
+        // Showing the window may run a nested event loop (the splash waits for the
+        // window to be exposed); a quit() that lands there is lost, so keep asking.
+        QTimer quitter;
+        QObject::connect(&quitter, &QTimer::timeout, qApp, &QApplication::quit);
         whenReady(
             [] {
                 for (QWidget *w : QApplication::topLevelWidgets())
@@ -91,9 +95,10 @@ private slots:
             },
             [&] {
                 windowShown = true;
-                QApplication::quit();
+                quitter.start(50);
             });
         QCOMPARE(runVorlant(*qApp, probe), 0);
+        quitter.stop();
         QVERIFY(windowShown);
         QCOMPARE(Cache::cameras->size(), 1);
         QCOMPARE(Cache::cameras->first().name, QString("Desk Cam"));
