@@ -7,7 +7,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
@@ -18,13 +17,11 @@
 namespace {
 
 // Runs `check` on the event loop once `ready` holds, polling every 50 ms.
-// Only inside a running loop: the splash screen processes events while it
-// waits for the window, and a quit() there, before exec(), would be lost.
 void whenReady(std::function<bool()> ready, std::function<void()> check)
 {
     auto *timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, [=] {
-        if (QThread::currentThread()->loopLevel() == 0 || !ready())
+        if (!ready())
             return;
         timer->stop();
         timer->deleteLater();
