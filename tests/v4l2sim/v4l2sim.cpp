@@ -575,6 +575,12 @@ int simIoctl(OpenFile &f, unsigned long request, void *arg);
 int simPoll(pollfd *fds, nfds_t n, int timeout);
 int simSelect(int nfds, fd_set *rd, fd_set *wr, fd_set *ex, timeval *tv);
 
+// The mode argument of open(2) exists only when the flags create a file.
+mode_t modeArgument(int flags, va_list ap)
+{
+    return (flags & (O_CREAT | __O_TMPFILE)) ? mode_t(va_arg(ap, int)) : 0;
+}
+
 int simOpen(const char *path, int flags)
 {
     Sim &s = sim();
@@ -925,58 +931,38 @@ int v4l2sim_loaded()
 
 int open(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (isVideoPath(path))
-        return simOpen(path, flags);
-    return realCall(g_open, "open")(path, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArgument(flags, ap);
+    va_end(ap);
+    return isVideoPath(path) ? simOpen(path, flags) : realCall(g_open, "open")(path, flags, mode);
 }
 
 int open64(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (isVideoPath(path))
-        return simOpen(path, flags);
-    return realCall(g_open64, "open64")(path, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArgument(flags, ap);
+    va_end(ap);
+    return isVideoPath(path) ? simOpen(path, flags) : realCall(g_open64, "open64")(path, flags, mode);
 }
 
 int openat(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (isVideoPath(path))
-        return simOpen(path, flags);
-    return realCall(g_openat, "openat")(dirfd, path, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArgument(flags, ap);
+    va_end(ap);
+    return isVideoPath(path) ? simOpen(path, flags) : realCall(g_openat, "openat")(dirfd, path, flags, mode);
 }
 
 int openat64(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (isVideoPath(path))
-        return simOpen(path, flags);
-    return realCall(g_openat64, "openat64")(dirfd, path, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArgument(flags, ap);
+    va_end(ap);
+    return isVideoPath(path) ? simOpen(path, flags) : realCall(g_openat64, "openat64")(dirfd, path, flags, mode);
 }
 
 int close(int fd)
