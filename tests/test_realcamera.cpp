@@ -5,16 +5,15 @@
 #include "app/deviceprobe.h"
 #include "app/discovery.h"
 #include "mainwindow/startup.h"
+#include "support/messageboxes.h"
 #include "support/simulatedcameras.h"
 #include "support/workingdir.h"
 #include "support/xvfbserver.h"
 #include "views/qcameraview.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -182,22 +181,18 @@ private slots:
         if (cameras.isEmpty()) {
             // Without a camera the program warns and ends before any window.
             ScopedWorkingDir wd;
-            QString text;
-            QTimer closer;
-            connect(&closer, &QTimer::timeout, [&] {
-                if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                    text = box->windowTitle() + " " + box->text();
-                    box->button(QMessageBox::Ok)->click();
-                } else if (!Cache::cameras->isEmpty()) {
-                    QApplication::quit(); // a camera was found after all: end the window's loop
-                }
+            MessageBoxCloser boxes;
+            QTimer quitter; // should a camera be found after all, end the window's loop
+            connect(&quitter, &QTimer::timeout, [] {
+                if (!Cache::cameras->isEmpty())
+                    QApplication::quit();
             });
-            closer.start(50);
+            quitter.start(50);
             SystemDeviceProbe probe;
             const int result = runVorlant(*qApp, probe);
             qInstallMessageHandler(previous);
             QCOMPARE(result, -1);
-            QCOMPARE(text, QString("警告 未检测到设备，请检查设备是否已经连接！"));
+            QCOMPARE(boxes.seen, QStringList{"警告|未检测到设备，请检查设备是否已经连接！"});
         } else {
             discover();
             qInstallMessageHandler(previous);
