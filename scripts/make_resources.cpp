@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QtMath>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -239,8 +240,8 @@ void drawSettings(QPainter &p)
     constexpr int kTeeth = 8;
     constexpr qreal kOuter = 13;
     constexpr qreal kInner = 9.5;
-    constexpr qreal kToothHalf = 11;   // degrees, half the width of a tooth at its tip
-    constexpr qreal kRootHalf = 16;    // degrees, half the width of a tooth at its root
+    constexpr qreal kToothHalf = 11; // degrees, half the width of a tooth at its tip
+    constexpr qreal kRootHalf = 16;  // degrees, half the width of a tooth at its root
     QPainterPath gear;
     for (int i = 0; i < kTeeth; ++i) {
         const qreal mid = i * 360.0 / kTeeth + 90;
@@ -404,6 +405,20 @@ void drawLogo(QPainter &p)
     drawFittedText(p, QRectF(72, 4, 144, 61), QStringLiteral("vorlant"), 40, kInk);
 }
 
+// The desktop icon: the logo's camera stand alone, on a rounded square.
+void drawAppIcon(QPainter &p)
+{
+    p.setPen(inkPen(6, kAccent));
+    p.setBrush(kPaper);
+    p.drawRoundedRect(QRectF(8, 8, 240, 240), 40, 40);
+    // The stand occupies the logo's first 68 x 66 pixels.
+    const qreal scale = 3.0;
+    p.translate(128 - 34 * scale, 128 - 35 * scale);
+    p.scale(scale, scale);
+    p.setClipRect(QRectF(0, 0, 68, 66));
+    drawLogo(p);
+}
+
 struct Picture {
     const char *path;
     QSize size;
@@ -428,8 +443,55 @@ const QList<Picture> &pictures()
         {"icon/icon_snap_clock.png", icon, drawTimedShooting},
         {"icon/icon_setting_32.png", icon, drawSettings},
         {"icon/icon_snap_32.png", icon, drawTakePhoto},
+        {"vorlant-256.png", QSize(256, 256), drawAppIcon},
     };
     return list;
+}
+
+// The shutter click: two short bursts of decaying noise (the blind opening
+// and closing), as 16-bit mono PCM in a RIFF WAVE file.
+constexpr int kSoundRate = 22050;
+constexpr double kSoundSeconds = 0.16;
+
+QByteArray shutterWave()
+{
+    const int samples = static_cast<int>(kSoundRate * kSoundSeconds);
+    QByteArray pcm;
+    pcm.reserve(samples * 2);
+    quint32 noise = 0x2545f491u; // fixed seed: every build makes the same file
+    double low = 0;
+    for (int i = 0; i < samples; ++i) {
+        const double t = double(i) / kSoundRate;
+        noise = noise * 1664525u + 1013904223u;
+        const double white = double(noise >> 8) / double(1u << 24) * 2.0 - 1.0;
+        low += 0.35 * (white - low); // soften the hiss into a click
+        const double first = std::exp(-t / 0.012);
+        const double second = t >= 0.075 ? 0.7 * std::exp(-(t - 0.075) / 0.015) : 0.0;
+        const double value = qBound(-1.0, low * 1.8 * (first + second), 1.0);
+        const qint16 sample = static_cast<qint16>(value * 32000);
+        pcm.append(char(sample & 0xff)).append(char((sample >> 8) & 0xff));
+    }
+    auto le32 = [](quint32 v) {
+        QByteArray b(4, 0);
+        for (int k = 0; k < 4; ++k)
+            b[k] = char((v >> (8 * k)) & 0xff);
+        return b;
+    };
+    auto le16 = [](quint16 v) { return QByteArray(1, char(v & 0xff)) + QByteArray(1, char(v >> 8)); };
+    QByteArray wav = "RIFF" + le32(36 + pcm.size()) + "WAVEfmt " + le32(16) + le16(1) + le16(1) + le32(kSoundRate) +
+                     le32(kSoundRate * 2) + le16(2) + le16(16) + "data" + le32(pcm.size());
+    return wav + pcm;
+}
+
+bool writeSound(const QDir &outDir, const char *name)
+{
+    const QString path = outDir.filePath(QString::fromLatin1(name));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(shutterWave()) < 0 || !file.commit()) {
+        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+        return false;
+    }
+    return true;
 }
 
 bool writePicture(const QDir &outDir, const Picture &picture)
@@ -474,5 +536,6 @@ int main(int argc, char **argv)
     bool ok = true;
     for (const Picture &picture : pictures())
         ok = writePicture(outDir, picture) && ok;
+    ok = writeSound(outDir, "shutter.wav") && ok;
     return ok ? 0 : 1;
 }

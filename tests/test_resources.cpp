@@ -37,6 +37,7 @@ const QList<Expected> &expectedPictures()
         {"icon/icon_snap_clock.png", QSize(32, 32)},
         {"icon/icon_setting_32.png", QSize(32, 32)},
         {"icon/icon_snap_32.png", QSize(32, 32)},
+        {"vorlant-256.png", QSize(256, 256)},
     };
     return list;
 }
@@ -78,6 +79,7 @@ QStringList expectedPaths()
     QStringList paths;
     for (const Expected &e : expectedPictures())
         paths << QString::fromLatin1(e.path);
+    paths << QStringLiteral("shutter.wav");
     paths.sort();
     return paths;
 }
@@ -144,6 +146,33 @@ private slots:
         const QRect letters(80, 0, logo.width() - 80, logo.height());
         const int dark = countPixels(logo, letters, [](QRgb c) { return qAlpha(c) > 200 && qGray(c) < 100; });
         QVERIFY2(dark > 400, qPrintable(QStringLiteral("only %1 dark pixels where the name belongs").arg(dark)));
+    }
+
+    // The shutter click must be a PCM file any player takes, short, and not silence.
+    void shutterSoundIsAShortClick()
+    {
+        QFile file(binaryDir() + QStringLiteral("/Resources/shutter.wav"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray wav = file.readAll();
+        QVERIFY(wav.size() > 44);
+        auto u16 = [&wav](int at) { return quint16(quint8(wav[at]) | quint8(wav[at + 1]) << 8); };
+        auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
+        QCOMPARE(wav.left(4), QByteArray("RIFF"));
+        QCOMPARE(u32(4), quint32(wav.size() - 8));
+        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
+        QCOMPARE(u16(20), quint16(1));  // PCM
+        QCOMPARE(u16(22), quint16(1));  // mono
+        QCOMPARE(u16(34), quint16(16)); // bits per sample
+        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
+        const quint32 rate = u32(24);
+        const quint32 dataBytes = u32(40);
+        QCOMPARE(dataBytes, quint32(wav.size() - 44));
+        const double seconds = dataBytes / 2.0 / rate;
+        QVERIFY2(seconds > 0.05 && seconds < 0.5, qPrintable(QString::number(seconds)));
+        int peak = 0;
+        for (quint32 i = 0; i < dataBytes; i += 2)
+            peak = qMax(peak, qAbs(int(qint16(u16(44 + int(i))))));
+        QVERIFY2(peak > 8000, qPrintable(QString::number(peak)));
     }
 
     void mirroredTurnIcons()

@@ -1,4 +1,5 @@
 #include "app/cache.h"
+#include "app/discovery.h"
 #include "mainwindow/startup.h"
 #include "support/fakedeviceprobe.h"
 #include "support/workingdir.h"
@@ -6,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
@@ -33,6 +35,25 @@ void whenReady(std::function<bool()> ready, std::function<void()> check)
 bool processFinished(QProcess &p, int ms)
 {
     return p.state() == QProcess::NotRunning || p.waitForFinished(ms);
+}
+
+// Starts the real vorlant in `wd` on `x`, with the demo desk scene as its camera.
+bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkingDir &wd, bool ownHome)
+{
+    const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
+    if (!QFile::exists(demo)) {
+        qWarning() << "no demo scene at" << demo;
+        return false;
+    }
+    QProcessEnvironment env = x.environment();
+    env.insert("VORLANT_CAMERA_FILES", demo);
+    if (ownHome)
+        env.insert("HOME", wd.path());
+    vorlant.setProcessEnvironment(env);
+    vorlant.setWorkingDirectory(wd.path());
+    vorlant.setProcessChannelMode(QProcess::MergedChannels);
+    vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), QStringList());
+    return vorlant.waitForStarted();
 }
 
 } // namespace
@@ -151,17 +172,9 @@ private slots:
         XvfbServer x;
         if (!x.isRunning())
             QSKIP("Xvfb is not installed");
-        const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
-        QVERIFY2(QFile::exists(demo), qPrintable(demo));
         ScopedWorkingDir wd;
         QProcess vorlant;
-        QProcessEnvironment env = x.environment();
-        env.insert("VORLANT_CAMERA_FILES", demo);
-        vorlant.setProcessEnvironment(env);
-        vorlant.setWorkingDirectory(wd.path());
-        vorlant.setProcessChannelMode(QProcess::MergedChannels);
-        vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), QStringList());
-        QVERIFY(vorlant.waitForStarted());
+        QVERIFY(startOnDemoScene(vorlant, x, wd, false));
         QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
         QTest::qWait(2000);
         QCOMPARE(vorlant.state(), QProcess::Running);
@@ -185,6 +198,44 @@ private slots:
         const QByteArray log = vorlant.readAll();
         QVERIFY2(log.contains("this is vorlant program"), log.constData());
         QVERIFY(log.contains("Driver    Name: desk_demo.avi"));
+    }
+
+    // The whole road of one photograph: the real program on the camera stand-in,
+    // its shoot button pressed with the mouse, the file found in the work directory.
+    void realProgramTakesPhotographWithShootButton()
+    {
+        XvfbServer x;
+        if (!x.isRunning())
+            QSKIP("Xvfb is not installed");
+        const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
+        ScopedWorkingDir wd;
+        QProcess vorlant;
+        // Its own home: factory settings, work directory ~/Tessaran.
+        QVERIFY(startOnDemoScene(vorlant, x, wd, true));
+        QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
+        const QString window = x.findWindows("^vorlant$").first();
+        QTest::qWait(3000); // the stand-in's first pictures
+
+        // btnShooting sits 41 pixels left of the right edge and 55 above the bottom.
+        QProcess geometry;
+        geometry.setProcessEnvironment(x.environment());
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", window});
+        QVERIFY(geometry.waitForFinished(5000));
+        QMap<QString, int> g;
+        for (const QString &line : QString::fromLatin1(geometry.readAllStandardOutput()).split('\n'))
+            g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+        QVERIFY2(g["WIDTH"] >= 1026 && g["HEIGHT"] >= 690, qPrintable(QString::number(g["WIDTH"])));
+        QVERIFY(x.xdotool({"mousemove", "--window", window, QString::number(g["WIDTH"] - 41),
+                           QString::number(g["HEIGHT"] - 55), "click", "1"}));
+
+        const QString photo = wd.file("Tessaran/IMG_1.jpg");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(photo), 20000);
+        // The whole picture, scaled to the factory output width of 3264 pixels.
+        const QSize scene = discoverCameraFiles(demo).first().sizes.first();
+        QCOMPARE(QImageReader(photo).size(), QSize(3264, qRound(3264.0 * scene.height() / scene.width())));
+        QCOMPARE(QDir(wd.file("Tessaran")).entryList(QDir::Files), QStringList{"IMG_1.jpg"});
+        vorlant.terminate();
+        QVERIFY(processFinished(vorlant, 10000));
     }
 };
 
