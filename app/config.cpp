@@ -3,13 +3,16 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSet>
-#include <QTemporaryFile>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -61,15 +64,60 @@ bool holdsEveryKey(const QByteArray &ini, const QList<QPair<QString, QVariant>> 
     return true;
 }
 
-// Makes sure the bytes are on disk before the rename makes them the settings file.
+// Makes sure a file's bytes, or a folder's entries, are on disk.
 bool flushToDisk(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool ok = ::fsync(fd) == 0;
+    // Some file systems cannot sync a folder; that is no failure of the save.
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
     ::close(fd);
     return ok;
+}
+
+// More links than this in a row is a loop.
+constexpr int kMaxLinkHops = 40;
+
+// The file a save replaces: the end of the chain when the settings file is a
+// symbolic link (which then stays a link), else the settings file itself.
+// Empty when the chain does not end.
+QString linkTarget(const QString &name)
+{
+    QFileInfo info(name);
+    for (int hop = 0; info.isSymLink(); ++hop) {
+        if (hop == kMaxLinkHops)
+            return {};
+        info = QFileInfo(info.symLinkTarget());
+    }
+    return info.absoluteFilePath();
+}
+
+// Creates an empty file beside `target` under a fresh name, with the mode a
+// new file gets here (0666 less the umask). Returns its name, or empty.
+QString createSibling(const QString &target)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = QStringLiteral("%1.%2").arg(target).arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                        QLatin1Char('0'));
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+// The permission bits of an existing file, or -1.
+int fileMode(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
 }
 
 } // namespace
@@ -110,7 +158,7 @@ void Config::init()
     imageQuality = 80;
     saveType = 0;
     savePrefix = QStringLiteral("IMG");
-    saveNumber = 1;
+    saveNumber = kFirstNumber;
     savePlaysound = true;
     saveMergeSource = true;
     savePdfSource = true;
@@ -211,36 +259,44 @@ bool Config::save()
     // QSettings does not notice a short write (a full disk leaves a truncated
     // file and reports success), so it writes a temporary file that is read
     // back and checked before it replaces the settings file in one rename.
-    const QFileInfo target(fileName);
-    QTemporaryFile temp(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
-    if (!temp.open()) {
-        qDebug() << "could not write" << target.absoluteFilePath();
+    // A link is written through to its target, whose mode the new file keeps.
+    const QString target = linkTarget(fileName);
+    if (target.isEmpty()) {
+        qDebug() << "could not write" << fileName << "(its symbolic links form a loop)";
         return false;
     }
-    const QString tempPath = temp.fileName();
-    temp.close();
+    const QString tempPath = createSibling(target);
+    if (tempPath.isEmpty()) {
+        qDebug() << "could not write" << target;
+        return false;
+    }
+    const int existingMode = fileMode(target);
+    const int mode = existingMode >= 0 ? existingMode : fileMode(tempPath);
+    const QByteArray nativeTemp = QFile::encodeName(tempPath);
+    const auto fail = [&](const char *why) {
+        ::unlink(nativeTemp.constData());
+        qDebug() << "could not write" << target << why;
+        return false;
+    };
     {
         QSettings s(tempPath, QSettings::IniFormat);
         for (const auto &kv : values)
             s.setValue(kv.first, kv.second);
         s.sync();
-        if (s.status() != QSettings::NoError) {
-            qDebug() << "could not write" << target.absoluteFilePath();
-            return false;
-        }
+        if (s.status() != QSettings::NoError)
+            return fail("");
     }
     QFile written(tempPath);
-    if (!written.open(QIODevice::ReadOnly) || !holdsEveryKey(written.readAll(), values)) {
-        qDebug() << "could not write" << target.absoluteFilePath() << "(the file came out incomplete)";
-        return false;
-    }
+    if (!written.open(QIODevice::ReadOnly) || !holdsEveryKey(written.readAll(), values))
+        return fail("(the file came out incomplete)");
     written.close();
-    if (!flushToDisk(tempPath) || std::rename(QFile::encodeName(tempPath).constData(),
-                                              QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        qDebug() << "could not replace" << target.absoluteFilePath();
-        return false;
-    }
-    temp.setAutoRemove(false);
+    if (mode < 0 || ::chmod(nativeTemp.constData(), static_cast<mode_t>(mode)) != 0 || !flushToDisk(tempPath))
+        return fail("(the file could not be synced)");
+    if (std::rename(nativeTemp.constData(), QFile::encodeName(target).constData()) != 0)
+        return fail("(the file could not be replaced)");
+    // The rename itself lives in the folder: sync it too, or a crash can bring back the old file.
+    if (!flushToDisk(QFileInfo(target).absolutePath()))
+        qDebug() << "could not sync the folder of" << target;
     return true;
 }
 
@@ -259,5 +315,9 @@ void Config::update(const std::function<void(ConfigValues &)> &edit)
 int Config::takeNextNumber()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return saveNumber++;
+    // Past the largest number (or from a negative one) numbering starts again
+    // at the first; names already taken are skipped by whoever writes the file.
+    const int number = saveNumber < 0 ? kFirstNumber : saveNumber;
+    saveNumber = number == INT_MAX ? kFirstNumber : number + 1;
+    return number;
 }

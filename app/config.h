@@ -58,8 +58,11 @@ public:
 
     ConfigValues snapshot() const;
     void update(const std::function<void(ConfigValues &)> &edit);
-    // Returns the current running number and advances it, as one step.
+    // Returns the current running number and advances it, as one step. Never
+    // negative: after the largest int (or from a negative setting) it goes on from kFirstNumber.
     int takeNextNumber();
+
+    static constexpr int kFirstNumber = 1;
 
     static QString defaultWorkDirectory();
 

@@ -4,6 +4,7 @@
 #include "engine/detection.h"
 #include "engine/frameconversion.h"
 #include "engine/pipeline.h"
+#include "engine/videodevicesource.h"
 
 #include <QDebug>
 
@@ -14,7 +15,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+
+// A read bounded by the back end returns before the loop would call it stalled.
+static_assert(VideoDeviceSource::kReadTimeoutSec * 1000 < ImageProcessing::kStallReopenMs,
+              "a single read must not outlast the stall limit");
 
 namespace {
 
@@ -24,8 +30,6 @@ const std::array<const char *, 8> kPixelFormats = {"MJPG", "YUYV", "MP42", "DIV3
 // How long a GUI-side call may wait for the capture lock before it hands the
 // work to the loop instead: a stalled camera can block a read for seconds.
 constexpr int kGuiLockWaitMs = 100;
-// Failed reads in a row (about a second at the idle pause) before the camera is opened again.
-constexpr int kReopenAfterFailedReads = 30;
 
 // Video4Linux2 menu values of CAP_PROP_AUTO_EXPOSURE on UVC cameras.
 constexpr double kV4l2ExposureManual = 1.0;
@@ -33,7 +37,6 @@ constexpr double kV4l2ExposureAuto = 3.0;
 // The exposure slider counts log2 seconds (-3 is 1/8 s); Video4Linux2's
 // absolute exposure counts units of 100 microseconds.
 constexpr double kV4l2ExposureUnitsPerSecond = 10000.0;
-
 // Beyond these the value would not fit the driver's 32-bit control.
 constexpr int kShortestLog2Seconds = -30;
 constexpr int kLongestLog2Seconds = 16;
@@ -62,6 +65,12 @@ const char *answer(bool ok)
     return ok ? "true" : "false";
 }
 
+qint64 steadyNowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 } // namespace
 
 ImageProcessing::ImageProcessing(QObject *parent) : QThread(parent), m_factory(makeFrameSource)
@@ -75,15 +84,13 @@ ImageProcessing::~ImageProcessing()
         end();
         wait();
     }
+    // Orders the loop's last accesses before the members are destroyed.
+    m_loopEnded.load(std::memory_order_acquire);
     // The loop has ended; the locks order these last accesses after its final ones.
     std::lock_guard<std::mutex> lock(m_captureMutex);
     if (m_capture)
         m_capture->release();
     m_capture.reset();
-    std::lock_guard<std::mutex> pending(m_pendingMutex);
-    if (m_pendingSource)
-        m_pendingSource->release();
-    m_pendingSource.reset();
 }
 
 void ImageProcessing::setFrameSourceFactory(FrameSourceFactory factory)
@@ -112,9 +119,16 @@ void ImageProcessing::run()
         if (m_takePhotoRequest.exchange(false, std::memory_order_acq_rel))
             takePhoto();
         if (m_reopenRequest.exchange(false, std::memory_order_acq_rel)) {
+            {
+                // A request the GUI thread made after this one wins over it.
+                std::lock_guard<std::mutex> lock(m_commandMutex);
+                m_loopGeneration = m_reopenGeneration;
+            }
+            m_busyReported.store(false);
             closeCamara(false);
             openCamara();
         }
+        servePendingCommand();
         if (!m_cameraOpen.load(std::memory_order_acquire)) {
             msleep(kIdlePauseMs);
             continue;
@@ -122,14 +136,14 @@ void ImageProcessing::run()
         cv::Mat frame = std::move(m_readBuffer);
         if (!readFrame(frame)) {
             // A failed read pauses like an idle pass instead of spinning, and
-            // after a run of them the camera is opened again (it may be back).
+            // a camera silent for too long is opened again (it may be back).
             m_readBuffer = frame;
-            if (++m_failedReads >= kReopenAfterFailedReads)
-                reopenAfterFailures();
+            if (stalled())
+                reopenAfterStall();
             msleep(kIdlePauseMs);
             continue;
         }
-        m_failedReads = 0;
+        m_lastFrameMs.store(steadyNowMs());
         m_busyReported.store(false);
         publishFrame(frame);
 
@@ -137,31 +151,25 @@ void ImageProcessing::run()
         handleMat(m_currentFrame, processed, true);
         emit sendFarmeSignal(handleQImage(MatQImage(processed)));
     }
+    m_loopEnded.store(true, std::memory_order_release);
 }
 
 bool ImageProcessing::readFrame(cv::Mat &frame)
 {
-    std::unique_ptr<FrameSource> retired;
+    std::lock_guard<std::mutex> lock(m_captureMutex);
+    if (m_hasPendingExposure.exchange(false) && m_capture)
+        applyExposure(*m_capture, m_pendingExposure.load());
+    // The flag is checked again under the lock: a close may have begun.
+    if (!m_capture || !m_cameraOpen.load(std::memory_order_acquire))
+        return false;
     bool ok = false;
-    {
-        std::lock_guard<std::mutex> lock(m_captureMutex);
-        adoptPendingLocked(retired);
-        if (m_hasPendingExposure.exchange(false) && m_capture)
-            applyExposure(*m_capture, m_pendingExposure.load());
-        // The flag is checked again under the lock: a close may have begun.
-        if (m_capture && m_cameraOpen.load(std::memory_order_acquire)) {
-            try {
-                ok = m_capture->read(frame) && !frame.empty();
-            } catch (const cv::Exception &e) {
-                qDebug() << "camera read failed:" << e.what();
-                ok = false;
-            }
-            if (!ok)
-                reportIfBusy(*m_capture);
-        }
+    try {
+        ok = m_capture->read(frame) && !frame.empty();
+    } catch (const cv::Exception &e) {
+        qDebug() << "camera read failed:" << e.what();
     }
-    if (retired)
-        retired->release();
+    if (!ok)
+        reportIfBusy(*m_capture);
     return ok;
 }
 
@@ -184,98 +192,137 @@ cv::Mat ImageProcessing::currentFrame() const
     return m_currentFrame;
 }
 
-void ImageProcessing::adoptPendingLocked(std::unique_ptr<FrameSource> &retired)
+quint64 ImageProcessing::newGeneration()
 {
-    std::lock_guard<std::mutex> pending(m_pendingMutex);
-    if (!m_hasPending)
-        return;
-    retired = std::move(m_capture);
-    m_capture = std::move(m_pendingSource);
-    m_hasPending = false;
+    std::lock_guard<std::mutex> lock(m_commandMutex);
+    return ++m_generation;
 }
 
-void ImageProcessing::replaceSource(std::unique_ptr<FrameSource> next, int waitMs)
+bool ImageProcessing::isNewest(quint64 generation)
 {
-    std::unique_ptr<FrameSource> old;
-    std::unique_ptr<FrameSource> stale;
-    if (lockWithin(m_captureMutex, waitMs)) {
-        {
-            std::lock_guard<std::mutex> pending(m_pendingMutex);
-            stale = std::move(m_pendingSource);
-            m_hasPending = false;
-        }
-        old = std::move(m_capture);
-        m_capture = std::move(next);
-        m_captureMutex.unlock();
-    } else {
-        // A read is blocked on the old camera: the loop swaps when it returns.
-        qDebug() << "camera busy; the capture thread will switch sources after its read";
-        std::lock_guard<std::mutex> pending(m_pendingMutex);
-        stale = std::move(m_pendingSource);
-        m_pendingSource = std::move(next);
-        m_hasPending = true;
-    }
-    if (old)
-        old->release();
-    if (stale)
-        stale->release();
+    std::lock_guard<std::mutex> lock(m_commandMutex);
+    return generation == m_generation;
 }
 
-void ImageProcessing::reopenAfterFailures()
-{
-    m_failedReads = 0;
-    const int index = m_cameraIndex.load();
-    if (index < 0 || index >= Cache::cameras->size())
-        return;
-    qDebug() << "no frames from camera" << index << "; opening it again";
-    emit closeCameraSignal();
-    std::unique_ptr<FrameSource> source = m_factory(Cache::cameras->at(index));
-    if (source->open())
-        configure(*source);
-    else
-        reportIfBusy(*source);
-    // The loop itself holds no lock here, so the swap happens at once.
-    replaceSource(std::move(source), kGuiLockWaitMs);
-}
-
-void ImageProcessing::openCamara()
+std::optional<ImageProcessing::CameraCommand> ImageProcessing::openCommand()
 {
     const int index = m_cameraIndex.load();
     if (index < 0 || index >= Cache::cameras->size()) {
         qDebug() << "camera index" << index << "is not in the list of" << Cache::cameras->size()
                  << "cameras; the camera stays closed";
-        return;
+        return std::nullopt;
     }
-    const CameraInfo camera = Cache::cameras->at(index);
-    m_busyReported.store(false);
-
-    // Open and close the device twice before the real open: some cameras only
-    // report their controls correctly after such a wake-up.
-    {
-        std::unique_ptr<FrameSource> probe = m_factory(camera);
-        const bool opened = probe->open();
-        probe->release();
-        if (opened) {
-            std::unique_ptr<FrameSource> again = m_factory(camera);
-            again->open();
-            again->release();
-        }
-    }
-
     if (m_frameWidth.load() > kMaxFrameWidth) {
         m_frameWidth.store(kMaxFrameWidth);
         m_frameHeight.store(kCappedFrameHeight);
     }
+    CameraCommand command;
+    command.open = true;
+    command.camera = Cache::cameras->at(index);
+    return command;
+}
 
-    std::unique_ptr<FrameSource> source = m_factory(camera);
+void ImageProcessing::submit(const CameraCommand &command)
+{
+    if (lockWithin(m_captureMutex, kGuiLockWaitMs)) {
+        carryOutLocked(command);
+        m_captureMutex.unlock();
+        return;
+    }
+    // A read is blocked on the old camera: the loop carries this out when it
+    // returns. Only the newest request is kept.
+    qDebug() << "camera busy; the capture thread will change cameras after its read";
+    std::lock_guard<std::mutex> lock(m_commandMutex);
+    m_pendingCommand = command;
+}
+
+void ImageProcessing::servePendingCommand()
+{
+    std::lock_guard<std::mutex> capture(m_captureMutex);
+    std::optional<CameraCommand> command;
+    {
+        std::lock_guard<std::mutex> lock(m_commandMutex);
+        command.swap(m_pendingCommand);
+    }
+    if (command)
+        carryOutLocked(*command);
+}
+
+void ImageProcessing::carryOutLocked(const CameraCommand &command)
+{
+    // A newer request has been made (and is carried out, or pending): this one is void.
+    if (!isNewest(command.generation))
+        return;
+    // The old camera goes first: a device still held by it would answer "busy".
+    if (m_capture) {
+        m_capture->release();
+        m_capture.reset();
+    }
+    if (!command.open)
+        return;
+
+    // Open and close the device twice before the real open: some cameras only
+    // report their controls correctly after such a wake-up.
+    {
+        std::unique_ptr<FrameSource> probe = m_factory(command.camera);
+        const bool opened = probe->open();
+        probe->release();
+        if (opened) {
+            std::unique_ptr<FrameSource> again = m_factory(command.camera);
+            again->open();
+            again->release();
+        }
+    }
+    std::unique_ptr<FrameSource> source = m_factory(command.camera);
     if (!source->open()) {
-        qDebug() << "camera" << camera.path << "did not open";
+        qDebug() << "camera" << command.camera.path << "did not open";
         reportIfBusy(*source);
     }
     configure(*source);
-    replaceSource(std::move(source), kGuiLockWaitMs);
-    m_failedReads = 0;
-    m_cameraOpen.store(true, std::memory_order_release);
+    m_capture = std::move(source);
+
+    // Whoever opens sets the flag last, and only if no newer request came meanwhile.
+    std::lock_guard<std::mutex> lock(m_commandMutex);
+    if (command.generation == m_generation) {
+        m_lastFrameMs.store(steadyNowMs());
+        m_cameraOpen.store(true, std::memory_order_release);
+    }
+}
+
+bool ImageProcessing::stalled() const
+{
+    return steadyNowMs() - m_lastFrameMs.load() >= kStallReopenMs;
+}
+
+void ImageProcessing::reopenAfterStall()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_commandMutex);
+        m_loopGeneration = m_generation;
+    }
+    qDebug() << "no frames from camera" << m_cameraIndex.load() << "for" << kStallReopenMs << "ms; opening it again";
+    emit closeCameraSignal();
+    openCamara();
+    // Not opened (index gone, or a newer request won): wait another period before trying again.
+    m_lastFrameMs.store(steadyNowMs());
+}
+
+void ImageProcessing::openCamara()
+{
+    std::optional<CameraCommand> command = openCommand();
+    if (!command)
+        return;
+    if (onCaptureThread()) {
+        // The loop's own reopen: it waits for the lock, and gives way to any
+        // request the GUI thread made since the reopen began.
+        command->generation = m_loopGeneration;
+        std::lock_guard<std::mutex> lock(m_captureMutex);
+        carryOutLocked(*command);
+        return;
+    }
+    command->generation = newGeneration();
+    m_busyReported.store(false);
+    submit(*command);
 }
 
 void ImageProcessing::reportIfBusy(const FrameSource &source)
@@ -289,9 +336,26 @@ void ImageProcessing::reportIfBusy(const FrameSource &source)
 
 void ImageProcessing::closeCamara(bool)
 {
-    m_cameraOpen.store(false, std::memory_order_release);
-    msleep(kClosePauseMs);
-    replaceSource(nullptr, 0);
+    CameraCommand command;
+    if (onCaptureThread()) {
+        command.generation = m_loopGeneration;
+        {
+            std::lock_guard<std::mutex> lock(m_commandMutex);
+            if (command.generation == m_generation)
+                m_cameraOpen.store(false, std::memory_order_release);
+        }
+        msleep(kClosePauseMs);
+        std::lock_guard<std::mutex> lock(m_captureMutex);
+        carryOutLocked(command);
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(m_commandMutex);
+            command.generation = ++m_generation;
+            m_cameraOpen.store(false, std::memory_order_release);
+        }
+        msleep(kClosePauseMs);
+        submit(command);
+    }
     emit closeCameraSignal();
 }
 
@@ -369,15 +433,22 @@ void ImageProcessing::reConfigVideoSetting()
         qDebug() << "no capture size for camera/index" << settings.cameraIndex << "; nothing reopened";
         return;
     }
-    m_frameWidth.store(size.width());
-    m_frameHeight.store(size.height());
-    m_reopenRequest.store(true, std::memory_order_release);
+    requestReopen(size.width(), size.height());
 }
 
 void ImageProcessing::setCameraResolution(QSize size)
 {
-    m_frameWidth.store(size.width());
-    m_frameHeight.store(size.height());
+    requestReopen(size.width(), size.height());
+}
+
+void ImageProcessing::requestReopen(int width, int height)
+{
+    m_frameWidth.store(width);
+    m_frameHeight.store(height);
+    {
+        std::lock_guard<std::mutex> lock(m_commandMutex);
+        m_reopenGeneration = m_generation;
+    }
     m_reopenRequest.store(true, std::memory_order_release);
 }
 

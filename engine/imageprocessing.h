@@ -14,6 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 // The capture thread of one camera: reads frames in its own loop, runs them
@@ -30,6 +31,8 @@ public:
     static constexpr int kClosePauseMs = 500;
     static constexpr int kEndWaitMs = 1000;
     static constexpr int kAutoExposure = -100;
+    // Time without a frame after which the loop opens its camera again.
+    static constexpr int kStallReopenMs = 2000;
 
     explicit ImageProcessing(QObject *parent = nullptr);
     ~ImageProcessing() override;
@@ -90,24 +93,46 @@ protected:
     void run() override;
 
 private:
+    // A camera change asked for by the GUI thread or by the loop itself.
+    // Each GUI-thread request takes a new generation; a change whose
+    // generation is no longer the newest is dropped, so the GUI's last word wins.
+    struct CameraCommand {
+        bool open = false;
+        CameraInfo camera;
+        quint64 generation = 0;
+    };
+
+    bool onCaptureThread() const { return QThread::currentThread() == this; }
+    std::optional<CameraCommand> openCommand();
+    quint64 newGeneration();
+    void requestReopen(int width, int height);
+    bool isNewest(quint64 generation);
+    void submit(const CameraCommand &command);
+    void carryOutLocked(const CameraCommand &command);
+    void servePendingCommand();
     bool readFrame(cv::Mat &frame);
     void configure(FrameSource &source);
     void applyExposure(FrameSource &source, int value);
-    void replaceSource(std::unique_ptr<FrameSource> next, int waitMs);
-    void adoptPendingLocked(std::unique_ptr<FrameSource> &retired);
-    void reopenAfterFailures();
+    bool stalled() const;
+    void reopenAfterStall();
     void publishFrame(cv::Mat &frame);
     void reportIfBusy(const FrameSource &source);
 
     FrameSourceFactory m_factory;
 
-    // Guards m_capture and every call on it. The loop holds it for one read.
+    // Guards m_capture and every call on it. The loop holds it for one read;
+    // a camera is released and the next one opened within one hold.
     std::mutex m_captureMutex;
     std::unique_ptr<FrameSource> m_capture;
-    // A replacement for m_capture left by the GUI thread while a read blocked.
-    std::mutex m_pendingMutex;
-    std::unique_ptr<FrameSource> m_pendingSource;
-    bool m_hasPending = false;
+    // Guards the generation, the command the GUI thread left while a read
+    // blocked, and changes of the camera-open flag that depend on them.
+    std::mutex m_commandMutex;
+    quint64 m_generation = 0;
+    std::optional<CameraCommand> m_pendingCommand;
+    // The generation current when the reopen request was raised.
+    quint64 m_reopenGeneration = 0;
+    // The generation the loop's own reopen belongs to (capture thread only).
+    quint64 m_loopGeneration = 0;
     std::atomic<bool> m_hasPendingExposure{false};
     std::atomic<int> m_pendingExposure{0};
 
@@ -115,12 +140,16 @@ private:
     mutable std::mutex m_frameMutex;
     cv::Mat m_currentFrame;
     cv::Mat m_readBuffer;
-    int m_failedReads = 0;
+    // Steady-clock milliseconds of the last frame, or of the last open.
+    std::atomic<qint64> m_lastFrameMs{0};
     // Set once a busy camera has been reported, until it delivers a frame or
     // the user opens a camera again: retries do not repeat the warning.
     std::atomic<bool> m_busyReported{false};
 
     std::atomic<bool> m_running{false};
+    // Set as the loop's last act: a hand-over ThreadSanitizer can see, where
+    // Qt's own end-of-thread signalling (in uninstrumented code) is not.
+    std::atomic<bool> m_loopEnded{false};
     std::atomic<bool> m_cameraOpen{false};
     std::atomic<int> m_cameraIndex{0};
     std::atomic<int> m_frameWidth{0};

@@ -19,6 +19,13 @@
 #include <cstring>
 #include <functional>
 
+#ifdef VORLANT_TSAN_BUILD
+// ThreadSanitizer cannot see how OpenCV's (uninstrumented) worker pool hands
+// a job to its threads, so it would flag every parallel loop. Under it, loops
+// run on the calling thread, where our own threads are still fully checked.
+[[maybe_unused]] static const bool kOpenCvOnCallingThread = (cv::setNumThreads(1), true);
+#endif
+
 namespace {
 
 constexpr double kAdaptiveMaxValue = 255.0;

@@ -8,6 +8,11 @@
 // explicitly (the automatic choice would try GStreamer first).
 class VideoDeviceSource : public FrameSource {
 public:
+    // Longest a single read may wait for the camera. OpenCV's Video4Linux2
+    // back end takes it, in whole seconds, from OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT
+    // (set before the first camera opens) and waits 10 s without it.
+    static constexpr int kReadTimeoutSec = 1;
+
     explicit VideoDeviceSource(int deviceNumber);
     bool open() override;
     bool isOpened() const override;

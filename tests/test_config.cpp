@@ -7,11 +7,24 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <thread>
+#include <dlfcn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+// Every folder synced, with the files it held at that moment.
+QStringList g_syncedFolders;
+
+int modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -27,6 +40,20 @@ QByteArray readFile(const QString &path)
 }
 
 } // namespace
+
+// Stands in front of the C library's fsync to see which folders get synced.
+extern "C" int fsync(int fd)
+{
+    using Fsync = int (*)(int);
+    static const Fsync next = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        const QString folder = QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(fd)).symLinkTarget();
+        g_syncedFolders << folder + QStringLiteral(": ")
+                               + QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name).join(' ');
+    }
+    return next(fd);
+}
 
 class TestConfig : public QObject {
     Q_OBJECT
@@ -213,6 +240,85 @@ private slots:
         // No temporary or half-written file is left beside it.
         const QStringList left = QDir(wd.path()).entryList(QDir::Files);
         QCOMPARE(left, QStringList{"system.ini"});
+    }
+
+    void saveKeepsModeAndWritesThroughLinks_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("shared 0644 file") << "" << 0644 << 022 << 0644;
+        QTest::newRow("private 0600 file") << "" << 0600 << 022 << 0600;
+        QTest::newRow("group 0664 file, umask 077") << "" << 0664 << 077 << 0664;
+        QTest::newRow("new file, umask 022") << "" << -1 << 022 << 0644;
+        QTest::newRow("new file, umask 002") << "" << -1 << 002 << 0664;
+        QTest::newRow("link to a 0640 file") << "real/settings.ini" << 0640 << 022 << 0640;
+        QTest::newRow("link to nothing yet") << "real/settings.ini" << -1 << 027 << 0640;
+    }
+
+    void saveKeepsModeAndWritesThroughLinks()
+    {
+        QFETCH(QString, link);
+        QFETCH(int, mode);
+        QFETCH(int, mask);
+        QFETCH(int, expected);
+        ScopedWorkingDir wd;
+        QVERIFY(QDir().mkdir(wd.file("real")));
+        const QString file = wd.file(link.isEmpty() ? QStringLiteral("system.ini") : link);
+        if (mode >= 0) {
+            writeFile(file, "[image]\nquality=42\n");
+            QCOMPARE(::chmod(QFile::encodeName(file).constData(), static_cast<mode_t>(mode)), 0);
+        }
+        if (!link.isEmpty())
+            QCOMPARE(::symlink(QFile::encodeName(link).constData(), "system.ini"), 0);
+
+        const mode_t previousMask = ::umask(static_cast<mode_t>(mask));
+        g_syncedFolders.clear();
+        bool saved = false;
+        {
+            Config config;
+            config.update([](ConfigValues &v) { v.imageQuality = 77; });
+            saved = config.save();
+        }
+        ::umask(previousMask);
+        QVERIFY(saved);
+
+        QCOMPARE(QFileInfo(wd.file("system.ini")).isSymLink(), !link.isEmpty());
+        QCOMPARE(QString::number(modeOf(file), 8), QString::number(expected, 8));
+        QCOMPARE(QSettings(file, QSettings::IniFormat).value("image/quality").toInt(), 77);
+        // The folder was synced once the new file stood under its name, nothing else beside it.
+        const QFileInfo info(file);
+        QVERIFY2(!g_syncedFolders.isEmpty(), "no folder was synced");
+        QCOMPARE(g_syncedFolders.last(), info.canonicalPath() + ": " + info.fileName());
+        QCOMPARE(QDir(info.absolutePath()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{info.fileName()});
+    }
+
+    void runningNumberNeverGoesNegative_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QList<int>>("taken");
+        QTest::addColumn<int>("next");
+        QTest::newRow("ordinary") << 7 << QList<int>{7, 8, 9} << 10;
+        QTest::newRow("zero from an empty file") << 0 << QList<int>{0, 1, 2} << 3;
+        QTest::newRow("largest") << INT_MAX << QList<int>{INT_MAX, 1, 2} << 3;
+        QTest::newRow("negative") << -5 << QList<int>{1, 2, 3} << 4;
+    }
+
+    void runningNumberNeverGoesNegative()
+    {
+        QFETCH(int, stored);
+        QFETCH(QList<int>, taken);
+        QFETCH(int, next);
+        ScopedWorkingDir wd;
+        Config config;
+        config.update([stored](ConfigValues &v) { v.saveNumber = stored; });
+        QList<int> got;
+        for (int i = 0; i < taken.size(); ++i)
+            got << config.takeNextNumber();
+        QCOMPARE(got, taken);
+        QCOMPARE(config.snapshot().saveNumber, next);
     }
 
     void runningNumberIsTakenOnceByEachThread()

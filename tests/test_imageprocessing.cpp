@@ -4,7 +4,11 @@
 #include "support/scriptedframesource.h"
 #include "support/workingdir.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QImageReader>
+#include <QSet>
+#include <QTimer>
 #include <QtTest>
 
 #include <opencv2/videoio.hpp>
@@ -238,12 +242,30 @@ private slots:
         QCOMPARE(engine.frameWidth(), 640);
     }
 
-    void failedReadsPauseAndTheCameraIsOpenedAgain()
+    void silentCameraIsOpenedAgainByTime_data()
     {
+        QTest::addColumn<int>("readWaitMs");
+        QTest::addColumn<int>("frameEvery");
+        QTest::addColumn<bool>("reopens");
+        // A failed pass sleeps like an idle one: about 38 ms, never a spinning loop.
+        QTest::newRow("reads fail at once") << 0 << 0 << true;
+        // A read that waits out its timeout must not stretch recovery to minutes.
+        QTest::newRow("reads wait 400 ms") << 400 << 0 << true;
+        // About one frame in 1.5 s (a long exposure in the dark) is slow, not stalled.
+        QTest::newRow("a frame every 40th read") << 0 << 40 << false;
+    }
+
+    void silentCameraIsOpenedAgainByTime()
+    {
+        QFETCH(int, readWaitMs);
+        QFETCH(int, frameEvery);
+        QFETCH(bool, reopens);
         std::atomic<int> reads{0};
-        // A camera that delivers nothing for its first 40 reads, as if unplugged, then comes back.
-        auto frames = [&reads](int) {
-            return ++reads > 40 ? deskFrame(0) : cv::Mat();
+        auto frames = [&](int) {
+            const int n = ++reads;
+            if (readWaitMs > 0)
+                QThread::msleep(static_cast<unsigned long>(readWaitMs));
+            return frameEvery > 0 && n % frameEvery == 0 ? deskFrame(0) : cv::Mat();
         };
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, frames));
@@ -251,12 +273,83 @@ private slots:
         engine.begin();
         engine.openCamara();
         QTest::qWait(330);
-        // About 38 ms a failed pass (read plus pause), not a spinning loop.
-        QVERIFY2(reads.load() <= 12, qPrintable(QString::number(reads.load())));
-        QTRY_VERIFY_WITH_TIMEOUT(receiver.frames > 0, 5000);
+        if (readWaitMs == 0 && frameEvery == 0)
+            QVERIFY2(reads.load() <= 12, qPrintable(QString::number(reads.load())));
+        // The user picks the same camera again while the loop is reading: the
+        // stall clock starts afresh once it is open (after a blocked read, on the loop).
+        m_log->take();
+        engine.openCamara();
+        QTRY_COMPARE(m_log->snapshot().count("open /dev/video0"), 3);
+        QElapsedTimer sinceOpen;
+        sinceOpen.start();
+        m_log->take();
+
+        const int limitMs = ImageProcessing::kStallReopenMs + 1500;
+        while (sinceOpen.elapsed() < limitMs && !m_log->snapshot().contains("open /dev/video0"))
+            QTest::qWait(20);
+        const bool reopened = m_log->snapshot().contains("open /dev/video0");
+        const qint64 after = sinceOpen.elapsed();
         engine.end();
-        // After a run of failures the camera was opened again.
-        QVERIFY(m_log->take().count("open /dev/video0") >= 4);
+        QTRY_VERIFY(engine.isFinished());
+        QCOMPARE(reopened, reopens);
+        if (reopens)
+            QVERIFY2(after >= ImageProcessing::kStallReopenMs - 50, qPrintable(QString::number(after)));
+        QVERIFY(!m_log->snapshot().contains("busy /dev/video0"));
+    }
+
+    void newestCameraRequestWins_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("held");
+        // The loop's reopen finds the GUI thread holding the camera (a slow control):
+        // it must wait and release before it opens the device again.
+        QTest::newRow("exposure during the reopen") << "exposure" << "/dev/video0";
+        QTest::newRow("closed during the reopen") << "close" << "";
+        QTest::newRow("switched during the reopen") << "switch" << "/dev/video2";
+    }
+
+    void newestCameraRequestWins()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, held);
+        ImageProcessing engine;
+        engine.setFrameSourceFactory(scriptedFactory(m_log, deskFrame));
+        Receiver receiver(engine);
+        engine.begin();
+        engine.setFrameWidthAndHeight(1280, 720);
+        engine.openCamara();
+        QTRY_VERIFY(receiver.frames > 0);
+
+        // The loop takes the request at once and spends its close pause before reopening.
+        engine.setCameraResolution(QSize(640, 480));
+        QTest::qWait(100);
+        m_log->add("gui");
+        if (action == "exposure") {
+            m_log->setDelayMs = 400;
+            engine.setCameraExposure(-3);
+            m_log->setDelayMs = 0;
+        } else {
+            engine.closeCamara(true);
+            if (action == "switch") {
+                engine.setCameraIndex(2);
+                engine.openCamara();
+            }
+        }
+        // Long enough for the reopen, and for a stalled camera to have been opened again.
+        QTest::qWait(ImageProcessing::kStallReopenMs + 500);
+        const int before = receiver.frames;
+        QTest::qWait(200);
+        const bool delivering = receiver.frames > before;
+        engine.end();
+        QTRY_VERIFY(engine.isFinished());
+
+        const QStringList calls = m_log->snapshot();
+        QVERIFY2(calls.filter("busy").isEmpty(), qPrintable(calls.join(", ")));
+        if (action != "exposure")
+            QVERIFY2(!calls.mid(calls.indexOf("gui")).contains("open /dev/video0"), qPrintable(calls.join(", ")));
+        QCOMPARE(delivering, !held.isEmpty());
+        if (!held.isEmpty())
+            QCOMPARE(calls.filter(QRegularExpression("^open ")).last(), "open " + held);
     }
 
     void closeAndSwitchDoNotWaitForAStalledRead()
@@ -337,61 +430,80 @@ private slots:
 
     void photographsWhileTheGuiChangesSettings()
     {
+        constexpr int kRequests = 8;
         ImageProcessing engine;
         engine.setFrameSourceFactory(scriptedFactory(m_log, deskFrame));
         Receiver receiver(engine);
+        const QImage inset(64, 48, QImage::Format_RGB888);
         QList<QString> written;
-        int results = 0;
+        QList<int> kinds;
         connect(&engine, &ImageProcessing::sendTakePhotoImageSignal, &receiver,
                 [&](QList<QString> paths, int kind) {
-                    QCOMPARE(kind, 0);
                     written += paths;
-                    ++results;
+                    kinds << kind;
+                    // Raised while the engine still waits in its photograph: it must not be lost.
+                    if (kinds.size() < kRequests)
+                        engine.setTakePhotoCammond(inset, QImage(), kinds.size() % 3 == 0, false);
                 },
                 Qt::BlockingQueuedConnection);
         Cache::config->update([](ConfigValues &v) {
             v.saveType = 0;
             v.savePrefix = "IMG";
             v.saveNumber = 1;
+            v.imageCodec = "jpg";
             v.imageOutResolution = 11;
-            v.watermarkTime = true;
         });
         engine.begin();
         engine.openCamara();
         QTRY_VERIFY(receiver.frames > 0);
 
-        const QImage inset(64, 48, QImage::Format_RGB888);
-        int requests = 0;
-        for (int i = 0; i < 40; ++i) {
-            // Edits the capture thread may observe mid-photograph; each one goes through the lock.
-            Cache::config->update([i](ConfigValues &v) {
-                v.watermarkText = QStringLiteral("page %1").arg(i);
-                v.watermarkTime = i % 2;
-                v.imageQuality = 50 + i;
-                v.watermarkX = i % 100;
+        // Edits the capture thread may observe mid-photograph, all the while.
+        int edit = 0;
+        QTimer editor;
+        connect(&editor, &QTimer::timeout, [&] {
+            ++edit;
+            Cache::config->update([edit](ConfigValues &v) {
+                v.watermarkText = QStringLiteral("page %1").arg(edit);
+                v.watermarkTime = edit % 2;
+                v.imageQuality = 50 + edit % 50;
+                v.watermarkX = edit % 100;
             });
-            engine.setCameraShootType(i % 4);
-            engine.setCameraCorrection(i % 2 ? 0 : 2);
+            engine.setCameraShootType(edit % 4);
+            engine.setCameraCorrection(edit % 2 ? 0 : 2);
             engine.setAngle(1);
-            engine.setTakePhotoChildCamera(i % 3 == 0);
-            if (i % 4 == 0) {
-                engine.setTakePhotoCammond(inset, QImage(), true, false);
-                ++requests;
-            }
-            QTest::qWait(15);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(results >= 1, 10000);
-        QTest::qWait(500);
+            engine.setTakePhotoChildCamera(edit % 3 == 0);
+        });
+        editor.start(10);
+        engine.setTakePhotoCammond(inset, QImage(), true, false);
+        QTRY_COMPARE_WITH_TIMEOUT(kinds.size(), kRequests, 60000);
+        QTest::qWait(300);
+        editor.stop();
         engine.end();
         QTRY_VERIFY(engine.isFinished());
-        QVERIFY(results <= requests);
-        QVERIFY(!written.isEmpty());
-        QSet<QString> distinct;
+
+        // Every request answered once, as photographs.
+        QCOMPARE(kinds, QVector<int>(kRequests, 0).toList());
+        QVERIFY(written.size() >= kRequests);
+        // Every number used once, none skipped, and nothing else left in the folder.
+        QStringList names;
+        for (int i = 0; i < written.size(); ++i)
+            names << QStringLiteral("IMG_%1.jpg").arg(i + 1);
+        QStringList got;
+        for (const QString &path : written)
+            got << QFileInfo(path).fileName();
+        QCOMPARE(QSet<QString>(got.begin(), got.end()), QSet<QString>(names.begin(), names.end()));
+        QCOMPARE(got.size(), names.size());
+        QCOMPARE(QDir(m_wd->file("work")).entryList(QDir::Files | QDir::Hidden).size(), names.size());
+        QCOMPARE(Cache::config->snapshot().saveNumber, written.size() + 1);
+        // Every file whole: a complete JPEG stream that decodes.
         for (const QString &path : written) {
-            QVERIFY2(QFile::exists(path), qPrintable(path));
-            distinct.insert(path);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            QVERIFY2(bytes.startsWith("\xff\xd8") && bytes.endsWith("\xff\xd9"), qPrintable(path));
+            QImageReader reader(path);
+            QVERIFY2(!reader.read().isNull(), qPrintable(path + reader.errorString()));
         }
-        QCOMPARE(distinct.size(), written.size());
     }
 
     void endStopsTheLoopWithinASecond()

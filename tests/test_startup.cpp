@@ -23,7 +23,9 @@ void whenReady(std::function<bool()> ready, std::function<void()> check)
 {
     auto *timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, [=] {
-        if (!ready())
+        // Events processed before exec() (the splash screen waits for the
+        // window) would make a quit() there go unheard.
+        if (QThread::currentThread()->loopLevel() == 0 || !ready())
             return;
         timer->stop();
         timer->deleteLater();

@@ -10,10 +10,20 @@ ScriptedFrameSource::ScriptedFrameSource(std::shared_ptr<ScriptedLog> log, QStri
 {
 }
 
+ScriptedFrameSource::~ScriptedFrameSource()
+{
+    // Destroying a capture closes its device, as cv::VideoCapture does.
+    release();
+}
+
 bool ScriptedFrameSource::open()
 {
-    m_log->add(QStringLiteral("open %1").arg(m_name));
-    m_open = m_opens;
+    release();
+    if (!m_opens) {
+        m_log->add(QStringLiteral("open %1").arg(m_name));
+        return false;
+    }
+    m_open = m_log->claim(m_name);
     return m_open;
 }
 
@@ -25,12 +35,21 @@ bool ScriptedFrameSource::read(cv::Mat &frame)
     }
     // Pace like a 200 fps camera so loops in tests do not spin.
     QThread::msleep(5);
-    frame = m_frames ? m_frames(m_readCount++) : cv::Mat();
-    return !frame.empty();
+    const cv::Mat produced = m_frames ? m_frames(m_readCount++) : cv::Mat();
+    if (produced.empty()) {
+        frame.release();
+        return false;
+    }
+    // As cv::VideoCapture::read does: into the caller's buffer when its size
+    // and type fit, whoever else still shares that buffer.
+    produced.copyTo(frame);
+    return true;
 }
 
 bool ScriptedFrameSource::set(int propId, double value)
 {
+    if (const int delay = m_log->setDelayMs.load())
+        QThread::msleep(static_cast<unsigned long>(delay));
     m_log->add(QStringLiteral("set %1 %2").arg(propId).arg(value));
     if (propId == cv::CAP_PROP_FRAME_WIDTH)
         m_width = value;
@@ -51,7 +70,7 @@ double ScriptedFrameSource::get(int propId) const
 void ScriptedFrameSource::release()
 {
     if (m_open)
-        m_log->add(QStringLiteral("release %1").arg(m_name));
+        m_log->free(m_name);
     m_open = false;
 }
 
