@@ -64,7 +64,7 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
     m_ui->setupUi(this);
     m_ui->lbUserWorkDir_2->setText(config->userDocumentsLocation);
     connect(m_ui->video, &QCameraView::sendTakePhotoImageSignal, this, &MainWindowQCamera::takePhotoImage);
-    connect(m_ui->video, &QCameraView::warningSignal, this, &MainWindowQCamera::warn);
+    connect(m_ui->video, &QCameraView::warningSignal, this, &MainWindowQCamera::previewWarning);
 
     m_shootingTimer = new QTimer(this);
     connect(m_shootingTimer, &QTimer::timeout, this, &MainWindowQCamera::onShootingTimer);
@@ -178,6 +178,22 @@ QLabel *MainWindowQCamera::thumbnail(int slot) const
 void MainWindowQCamera::warn(const QString &text)
 {
     QMessageBox::warning(this, tr("警告"), text);
+}
+
+void MainWindowQCamera::previewWarning(const QString &text)
+{
+    if (m_videoRecording && !m_ui->video->isRecording()) {
+        m_videoRecording = false;
+        showRecordingIdle();
+    }
+    warn(text);
+}
+
+void MainWindowQCamera::showRecordingIdle()
+{
+    m_ui->btnShootingVideo->setText(tr("\n\n录像"));
+    m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
+    m_ui->lb_video_tip->hide();
 }
 
 void MainWindowQCamera::paintEvent(QPaintEvent *)
@@ -304,9 +320,7 @@ void MainWindowQCamera::on_btnShootingVideo_clicked()
     closeVisible({m_imageMergingDialog, m_imageSavePdfOrTiffDialog, m_cameraViewDialog, m_cameraViewDialog1});
 
     if (m_videoRecording) {
-        m_ui->btnShootingVideo->setText(tr("\n\n录像"));
-        m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
-        m_ui->lb_video_tip->hide();
+        showRecordingIdle();
         m_ui->video->recordEnd();
     } else {
         m_ui->btnShootingVideo->setText(tr("\n\n录像中"));
@@ -315,9 +329,7 @@ void MainWindowQCamera::on_btnShootingVideo_clicked()
         m_ui->video->recordBegin();
         // A recording that could not start has been reported; the window must not claim one runs.
         if (!m_ui->video->isRecording()) {
-            m_ui->btnShootingVideo->setText(tr("\n\n录像"));
-            m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
-            m_ui->lb_video_tip->hide();
+            showRecordingIdle();
             return;
         }
     }

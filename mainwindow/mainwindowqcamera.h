@@ -77,6 +77,9 @@ protected:
 
 private:
     void warn(const QString &text);
+    // A warning from the preview; a recording that failed has ended by itself.
+    void previewWarning(const QString &text);
+    void showRecordingIdle();
     QLabel *thumbnail(int slot) const;
     void toggleSecondaryDialog(CameraViewDialog *dialog, int camerasRequired);
     // Closes each dialog of the list that is visible, in order.

@@ -1,4 +1,5 @@
 #include "app/config.h"
+#include "support/filesizelimit.h"
 #include "support/workingdir.h"
 
 #include <QFile>
@@ -225,15 +226,11 @@ private slots:
 
         // Root ignores permissions, so make the write fail with a file-size limit instead.
         config.update([&](ConfigValues &v) { v.watermarkText = QString(before.size() * 4, QLatin1Char('x')); });
-        rlimit old{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        rlimit small = old;
-        small.rlim_cur = static_cast<rlim_t>(before.size() + 16);
-        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool saved = config.save();
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, previousHandler);
+        bool saved = true;
+        {
+            const FileSizeLimit limit(static_cast<rlim_t>(before.size() + 16));
+            saved = config.save();
+        }
 
         QVERIFY(!saved);
         QCOMPARE(readFile(wd.file("system.ini")), before);

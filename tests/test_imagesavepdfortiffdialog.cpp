@@ -26,9 +26,9 @@ QImage pattern(QSize size, bool grey)
 }
 
 // "jpg 640x480", "png 20x30", "pgm 20x30" (a grey PNG), "bad", "cut" (a JPEG cut short).
-QString makeSource(const QString &directory, const QString &spec, int index)
+QString makeSource(const QString &directory, const QString &description, int index)
 {
-    const QStringList parts = spec.split(' ');
+    const QStringList parts = description.split(' ');
     const QString path = QStringLiteral("%1/s%2.%3").arg(directory).arg(index).arg(parts[0] == "pgm" ? "png" : parts[0]);
     QFile file(path);
     if (parts[0] == "bad") {

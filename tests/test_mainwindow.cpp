@@ -5,6 +5,7 @@
 #include "mainwindow/shuttersound.h"
 #include "output/imagemergingdialog.h"
 #include "output/imagesavepdfortiffdialog.h"
+#include "support/filesizelimit.h"
 #include "support/workingdir.h"
 #include "views/cameraviewdialog.h"
 #include "views/qcameraview.h"
@@ -781,6 +782,24 @@ private slots:
         QVERIFY(closer.seen.first().startsWith("警告|"));
         QCOMPARE(child<QAbstractButton>(window, "btnShootingVideo")->text(), QStringLiteral("\n\n录像"));
         QVERIFY(!child<QLabel>(window, "lb_video_tip")->isVisible());
+        click(window, "btnright_2"); // not refused as if recording
+        QCOMPARE(closer.seen.size(), 1);
+        QCOMPARE(view(window)->captureThread()->angle(), 1);
+    }
+
+    // A recording that ends by itself (the disk full) leaves the window idle, not "录像中".
+    void recordingThatFailsEndsInTheWindow()
+    {
+        MainWindowQCamera window;
+        window.show();
+        QVERIFY(waitUntilOpen(window));
+        ModalCloser closer;
+        const FileSizeLimit limit(64 * 1024);
+        click(window, "btnShootingVideo");
+        QCOMPARE(child<QAbstractButton>(window, "btnShootingVideo")->text(), QStringLiteral("\n\n录像中"));
+        QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1, 10000);
+        QVERIFY(closer.seen.first().startsWith("警告|"));
+        QCOMPARE(child<QAbstractButton>(window, "btnShootingVideo")->text(), QStringLiteral("\n\n录像"));
         click(window, "btnright_2"); // not refused as if recording
         QCOMPARE(closer.seen.size(), 1);
         QCOMPARE(view(window)->captureThread()->angle(), 1);

@@ -1,4 +1,5 @@
 #include "engine/photonaming.h"
+#include "support/filesizelimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +9,6 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -50,28 +49,6 @@ NameCandidates fixedNames(const QStringList &names, int *asked = nullptr)
         return attempt <= names.size() ? names.at(attempt - 1) : QString();
     };
 }
-
-// Limits the size of files this process may write, for the scope's length.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_savedHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_savedHandler)(int) = nullptr;
-};
 
 } // namespace
 

@@ -1,19 +1,25 @@
 #include "app/cache.h"
 #include "engine/deskscene.h"
 #include "engine/imageprocessing.h"
+#include "support/filesizelimit.h"
 #include "support/scriptedframesource.h"
 #include "views/qcameraview.h"
 #include "views/videorecorder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
+
+#include <atomic>
+#include <cstdio>
 
 namespace {
 
@@ -22,6 +28,7 @@ struct VideoFacts {
     double declaredFps = 0;
     double headerFrames = 0;
     cv::Size size;
+    cv::Mat last;
 };
 
 VideoFacts readBack(const QString &path)
@@ -36,6 +43,7 @@ VideoFacts readBack(const QString &path)
     while (video.read(frame) && !frame.empty()) {
         facts.size = frame.size();
         ++facts.frames;
+        frame.copyTo(facts.last);
     }
     return facts;
 }
@@ -51,6 +59,18 @@ cv::Mat noise(cv::Size size, int seed)
     cv::theRNG().state = static_cast<uint64_t>(seed);
     cv::randu(frame, 0, 255);
     return frame;
+}
+
+// Mean brightness difference between a played frame and a picture as the
+// recorder's JPEG coding leaves it (decoders differ in colour, not in brightness).
+double playedDifference(const cv::Mat &played, const cv::Mat &picture)
+{
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", picture, jpeg, {cv::IMWRITE_JPEG_QUALITY, VideoRecorder::kJpegQuality});
+    cv::Mat expected = cv::imdecode(jpeg, cv::IMREAD_GRAYSCALE);
+    cv::Mat got;
+    cv::cvtColor(played, got, cv::COLOR_BGR2GRAY);
+    return cv::mean(cv::abs(got - expected))[0] + cv::mean(cv::abs(expected - got))[0];
 }
 
 // Hands frames to the recorder on a 33 ms tick for about `ms`, as the widget does.
@@ -72,6 +92,19 @@ int expectedFrames(qint64 ms)
 {
     return static_cast<int>(ms * VideoRecorder::kFramesPerSecond / 1000.0);
 }
+
+// Files in a work directory and the frames each one plays.
+QMap<QString, int> framesPerFile(const QString &directory)
+{
+    QMap<QString, int> frames;
+    for (const QString &name : filesIn(directory))
+        frames[name] = readBack(QDir(directory).filePath(name)).frames;
+    return frames;
+}
+
+const char *const kRecordIntoVariable = "VORLANT_RECORD_UNTIL_KILLED";
+const char *const kHandedPrefix = "handed ";
+constexpr qint64 kKilledPartMs = 1000;
 
 const QRegularExpression kVideoName(QStringLiteral("^\\d{4}_\\d{2}_\\d{2}_\\d{2}_\\d{2}_\\d{2}\\.\\d{3}\\.avi$"));
 
@@ -107,8 +140,16 @@ private slots:
         });
     }
 
+    void recorderNamesFilesAndKeepsWallTime_data()
+    {
+        QTest::addColumn<bool>("stillPicture");
+        QTest::newRow("a new picture each time") << false;
+        QTest::newRow("one picture throughout") << true;
+    }
+
     void recorderNamesFilesAndKeepsWallTime()
     {
+        QFETCH(bool, stillPicture);
         QTemporaryDir work;
         const QDateTime start(QDate(2024, 3, 5), QTime(14, 7, 9, 123));
         VideoRecorder recorder(work.path(), start);
@@ -118,9 +159,12 @@ private slots:
         // Until it is complete the file sits under a temporary name only.
         QVERIFY(!QFileInfo::exists(expected));
 
-        const qint64 ms = feed(recorder, 1500, [](int i) { return noise(cv::Size(320, 240), i); });
+        const cv::Mat still = noise(cv::Size(320, 240), 7);
+        const qint64 ms =
+            feed(recorder, 1500, [&](int i) { return stillPicture ? still : noise(cv::Size(320, 240), i); });
         QCOMPARE(recorder.finish(), QStringList{expected});
         QCOMPARE(filesIn(work.path()), QStringList{QFileInfo(expected).fileName()});
+        QCOMPARE(recorder.failure(), QString());
 
         const VideoFacts facts = readBack(expected);
         QCOMPARE(facts.declaredFps, VideoRecorder::kFramesPerSecond);
@@ -128,6 +172,12 @@ private slots:
         QCOMPARE(facts.headerFrames, static_cast<double>(facts.frames));
         QVERIFY2(std::abs(facts.frames - expectedFrames(ms)) <= 2,
                  qPrintable(QStringLiteral("%1 frames in %2 ms").arg(facts.frames).arg(ms)));
+        // A picture that does not change is encoded once and its frame written again.
+        const auto encoded = static_cast<int>(recorder.encodeTimesMs().size());
+        if (stillPicture)
+            QCOMPARE(encoded, 1);
+        else
+            QVERIFY2(encoded > facts.frames / 2, qPrintable(QString::number(encoded)));
     }
 
     void recordingContinuesInNewFiles_data()
@@ -173,13 +223,12 @@ private slots:
     {
         QTemporaryDir work;
         VideoRecorder recorder(work.path(), QDateTime::currentDateTime());
-        QSignalSpy failed(&recorder, &VideoRecorder::failed);
         QVERIFY(recorder.start(cv::Size(320, 240)));
         const cv::Size sizes[] = {cv::Size(320, 240), cv::Size(640, 480), cv::Size(160, 120), cv::Size(333, 500)};
         feed(recorder, 800, [&](int i) { return noise(sizes[i % 4], i); });
         const QStringList files = recorder.finish();
         QCOMPARE(files.size(), 1);
-        QCOMPARE(failed.count(), 0);
+        QCOMPARE(recorder.failure(), QString());
         const VideoFacts facts = readBack(files.first());
         QVERIFY(facts.frames >= 7);
         QCOMPARE(facts.size, cv::Size(320, 240));
@@ -217,10 +266,10 @@ private slots:
         QCOMPARE(files.size(), 1);
         const VideoFacts facts = readBack(files.first());
         QVERIFY2(std::abs(facts.frames - expectedFrames(ms)) <= 2,
-                 qPrintable(QStringLiteral("%1 frames in %2 ms, %3 pictures dropped")
+                 qPrintable(QStringLiteral("%1 frames in %2 ms, %3 pictures skipped")
                                 .arg(facts.frames)
                                 .arg(ms)
-                                .arg(recorder.droppedPictures())));
+                                .arg(recorder.skippedPictures())));
     }
 
     void unwritableDirectoryFailsCleanly()
@@ -278,7 +327,7 @@ private slots:
         const qint64 ms = clock.elapsed();
         QVERIFY(!view.isRecording());
 
-        QCOMPARE(results.count(), 1);
+        QTRY_COMPARE(results.count(), 1);
         const QList<QString> paths = results.first().at(0).value<QList<QString>>();
         QCOMPARE(results.first().at(1).toInt(), 0);
         QCOMPARE(paths.size(), 1);
@@ -313,7 +362,7 @@ private slots:
         QTest::qWait(1300);
         view.recordEnd();
 
-        QCOMPARE(results.count(), 1);
+        QTRY_COMPARE(results.count(), 1);
         const QList<QString> paths = results.first().at(0).value<QList<QString>>();
         QCOMPARE(paths.size(), 3);
         const QString stem = QFileInfo(paths.at(0)).completeBaseName();
@@ -365,7 +414,7 @@ private slots:
         QTest::qWait(300);
         view.recordEnd();
         QCOMPARE(warnings.count(), 0);
-        QCOMPARE(results.count(), 1);
+        QTRY_COMPARE(results.count(), 1);
         const QString path = results.first().at(0).value<QList<QString>>().first();
         cv::VideoCapture video(path.toStdString());
         cv::Mat first, last, frame;
@@ -378,6 +427,186 @@ private slots:
         QCOMPARE(last.size(), cv::Size(640, 480));
         // The later, smaller green frames were scaled up, not dropped.
         QVERIFY(last.at<cv::Vec3b>(240, 320)[1] > 150);
+    }
+    void stopReturnsAtOnceAfterALongRecording()
+    {
+        // Eight-megapixel pictures, each new, for longer than an encoder that
+        // queued them could keep up with on a small machine.
+        QTemporaryDir work;
+        Cache::config->update([&](ConfigValues &v) { v.userDocumentsLocation = work.path(); });
+        const cv::Size size(3264, 2448);
+        std::vector<cv::Mat> scenes;
+        for (unsigned seed = 1; seed <= 3; ++seed)
+            scenes.push_back(drawDeskScene(size, demoSheets(size), seed));
+        QCameraView view;
+        view.captureThread()->setFrameSourceFactory(
+            scriptedFactory(std::make_shared<ScriptedLog>(), [&](int i) { return scenes[i % 3]; }));
+        QSignalSpy results(&view, &QCameraView::sendTakePhotoImageSignal);
+        QSignalSpy warnings(&view, &QCameraView::warningSignal);
+        view.init(0);
+        QSignalSpy opened(&view, &QCameraView::openCameraSignal);
+        QVERIFY(opened.wait(20000));
+
+        QElapsedTimer clock;
+        clock.start();
+        view.recordBegin();
+        QVERIFY(view.isRecording());
+        QTest::qWait(6000);
+        QElapsedTimer stopping;
+        stopping.start();
+        view.recordEnd();
+        const qint64 stopMs = stopping.elapsed();
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(stopMs < 500, qPrintable(QStringLiteral("recordEnd() took %1 ms").arg(stopMs)));
+        QVERIFY(!view.isRecording());
+
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 20000);
+        QCOMPARE(warnings.count(), 0);
+        const QList<QString> paths = results.first().at(0).value<QList<QString>>();
+        QCOMPARE(paths.size(), 1);
+        QCOMPARE(filesIn(work.path()), QStringList{QFileInfo(paths.first()).fileName()});
+        const VideoFacts facts = readBack(paths.first());
+        QCOMPARE(facts.size, size);
+        QVERIFY2(std::abs(facts.frames - expectedFrames(ms)) <= 3,
+                 qPrintable(QStringLiteral("%1 frames in %2 ms").arg(facts.frames).arg(ms)));
+    }
+
+    void fullDiskEndsTheRecordingAndKeepsWholeFiles_data()
+    {
+        QTest::addColumn<int>("limitBytes");
+        QTest::addColumn<qint64>("partMs");
+        QTest::addColumn<int>("plainMs"); // pictures compress to almost nothing until then
+        QTest::addColumn<int>("minimumFiles");
+        QTest::newRow("no room for the header") << 100 << RecordingLimits::kDefaultMaxPartMs << 0 << 0;
+        QTest::newRow("full in the first file") << (512 << 10) << RecordingLimits::kDefaultMaxPartMs << 0 << 1;
+        QTest::newRow("full after two files") << (512 << 10) << qint64(300) << 900 << 3;
+    }
+
+    void fullDiskEndsTheRecordingAndKeepsWholeFiles()
+    {
+        QFETCH(int, limitBytes);
+        QFETCH(qint64, partMs);
+        QFETCH(int, plainMs);
+        QFETCH(int, minimumFiles);
+        QTemporaryDir work;
+        Cache::config->update([&](ConfigValues &v) { v.userDocumentsLocation = work.path(); });
+        const cv::Mat plain(480, 640, CV_8UC3, cv::Scalar(40, 60, 80));
+        const cv::Mat noisy[] = {noise(cv::Size(640, 480), 1), noise(cv::Size(640, 480), 2)};
+        std::atomic<bool> plainPictures{plainMs > 0};
+        QCameraView view;
+        view.setRecordingLimits(RecordingLimits{RecordingLimits::kDefaultMaxPartBytes, partMs});
+        view.captureThread()->setFrameSourceFactory(scriptedFactory(std::make_shared<ScriptedLog>(), [&](int i) {
+            return plainPictures ? plain : noisy[i % 2];
+        }));
+        QSignalSpy results(&view, &QCameraView::sendTakePhotoImageSignal);
+        QSignalSpy warnings(&view, &QCameraView::warningSignal);
+        view.init(0);
+        QSignalSpy opened(&view, &QCameraView::openCameraSignal);
+        QVERIFY(opened.wait(5000));
+
+        {
+            FileSizeLimit limit(static_cast<rlim_t>(limitBytes));
+            view.recordBegin();
+            if (minimumFiles > 0) {
+                QVERIFY(view.isRecording());
+                QTest::qWait(plainMs);
+                plainPictures = false;
+                // The recording ends by itself, without recordEnd().
+                QTRY_VERIFY_WITH_TIMEOUT(!view.isRecording(), 10000);
+            }
+        }
+        QVERIFY(!view.isRecording());
+        QTRY_COMPARE_WITH_TIMEOUT(warnings.count(), 1, 10000);
+        const QString warning = warnings.first().at(0).toString();
+        QVERIFY2(warning.contains(QStringLiteral("磁盘空间不足")) || minimumFiles == 0, qPrintable(warning));
+
+        QStringList reported;
+        for (const QList<QVariant> &result : std::as_const(results))
+            reported += result.at(0).value<QList<QString>>();
+        QCOMPARE(reported.size() >= minimumFiles, true);
+        QCOMPARE(results.count(), minimumFiles > 0 ? 1 : 0);
+        // Every file reported plays; nothing else, half-written or not, is left.
+        QStringList names;
+        for (const QString &path : std::as_const(reported)) {
+            const VideoFacts facts = readBack(path);
+            QVERIFY2(facts.frames > 0, qPrintable(path));
+            QCOMPARE(facts.size, cv::Size(640, 480));
+            // Its last frame is a whole picture, not one cut short by the failed write.
+            double nearest = 255;
+            for (const cv::Mat &picture : {plain, noisy[0], noisy[1]})
+                nearest = std::min(nearest, playedDifference(facts.last, picture));
+            QVERIFY2(nearest < 5, qPrintable(QStringLiteral("%1 differs by %2").arg(path).arg(nearest)));
+            QVERIFY(warning.contains(QDir::toNativeSeparators(path)));
+            names << QFileInfo(path).fileName();
+        }
+        QCOMPARE(filesIn(work.path()), names);
+    }
+
+    void killedRecordingKeepsWhatWasWritten()
+    {
+        QTemporaryDir work;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(kRecordIntoVariable), work.path());
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("recordUntilKilled")});
+        QVERIFY(child.waitForStarted());
+
+        // Kill it late in its third file, with two complete.
+        const qint64 framesPerPart = kKilledPartMs / 100;
+        qint64 handed = 0;
+        QByteArray output;
+        QElapsedTimer clock;
+        clock.start();
+        while (handed < 2 * framesPerPart + 8 && clock.elapsed() < 30000) {
+            child.waitForReadyRead(100);
+            output += child.readAllStandardOutput();
+            const int at = output.lastIndexOf(kHandedPrefix);
+            if (at >= 0)
+                handed = output.mid(at + qstrlen(kHandedPrefix)).split('\n').first().toLongLong();
+        }
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        const QMap<QString, int> frames = framesPerFile(work.path());
+        int complete = 0;
+        int total = 0;
+        for (auto file = frames.cbegin(); file != frames.cend(); ++file) {
+            total += file.value();
+            if (file.key().endsWith(QLatin1String(".part.avi")))
+                continue;
+            // A completed file is whole: all its frames, listed in its index.
+            ++complete;
+            QCOMPARE(file.value(), static_cast<int>(framesPerPart));
+            QCOMPARE(readBack(work.filePath(file.key())).headerFrames, static_cast<double>(file.value()));
+        }
+        QVERIFY2(complete >= 2, qPrintable(QStringList(frames.keys()).join(' ')));
+        // The file being written plays up to about where the program died.
+        QVERIFY2(total >= handed - 3, qPrintable(QStringLiteral("%1 of %2 frames kept").arg(total).arg(handed)));
+    }
+
+    // Run in a child process by killedRecordingKeepsWhatWasWritten.
+    void recordUntilKilled()
+    {
+        const QString directory = qEnvironmentVariable(kRecordIntoVariable);
+        if (directory.isEmpty())
+            QSKIP("started by killedRecordingKeepsWhatWasWritten only");
+        VideoRecorder recorder(directory, QDateTime::currentDateTime(),
+                               RecordingLimits{RecordingLimits::kDefaultMaxPartBytes, kKilledPartMs});
+        QVERIFY(recorder.start(cv::Size(320, 240)));
+        const cv::Mat pictures[] = {noise(cv::Size(320, 240), 1), noise(cv::Size(320, 240), 2)};
+        qint64 handed = 0;
+        for (int i = 0;; ++i) {
+            const int due = recorder.framesDue();
+            if (due > 0) {
+                recorder.addFrame(pictures[i % 2]);
+                handed += due;
+                std::printf("%s%lld\n", kHandedPrefix, static_cast<long long>(handed));
+                std::fflush(stdout);
+            }
+            QThread::msleep(QCameraView::kWriterIntervalMs);
+        }
     }
 };
 

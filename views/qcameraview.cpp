@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
+
 QCameraView::QCameraView(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui_QCameraView>())
 {
     m_ui->setupUi(this);
@@ -46,8 +48,8 @@ QCameraView::QCameraView(QWidget *parent) : QWidget(parent), m_ui(std::make_uniq
 QCameraView::~QCameraView()
 {
     // The files of a running recording are completed; nobody is told, the holder is going away.
-    if (m_recording)
-        stopRecording();
+    stopRecording();
+    m_stopped.clear();
 
     // A picture may be waiting for this widget while the loop blocks on its
     // hand-over: dropping it releases the loop so that end() need not time out.
@@ -327,12 +329,14 @@ void QCameraView::recordBegin()
         return;
     }
     const QString directory = Cache::config->snapshot().workDirectory();
-    auto recorder = std::make_unique<VideoRecorder>(directory, QDateTime::currentDateTime(), m_recordingLimits);
-    connect(recorder.get(), &VideoRecorder::failed, this, &QCameraView::warningSignal);
+    auto recorder = std::make_unique<VideoRecorder>(directory, QDateTime::currentDateTime(), m_recordingLimits, this);
     if (!recorder->start(frame.size())) {
         emit warningSignal(recorder->errorString());
         return;
     }
+    VideoRecorder *started = recorder.get();
+    // Queued: the recorder says it is done from its own thread.
+    connect(started, &VideoRecorder::finishedSignal, this, [this, started] { recorderFinished(started); });
     m_recordingFilePath = recorder->firstFilePath();
     m_recorder = std::move(recorder);
     m_recording = true;
@@ -351,24 +355,54 @@ void QCameraView::onWriterTimer()
         m_recorder->addFrame(frame);
 }
 
-QStringList QCameraView::stopRecording()
+void QCameraView::stopRecording()
 {
     m_writerTimer->stop();
     m_recording = false;
+    if (!m_recorder)
+        return;
     // Fill the files up to this moment with the last frame.
     const cv::Mat frame = m_thread->currentFrame();
     if (!frame.empty())
         m_recorder->addFrame(frame);
-    const QStringList files = m_recorder->finish();
-    m_recorder.reset();
-    return files;
+    m_recorder->stop();
+    m_stopped.push_back({std::move(m_recorder), false});
 }
 
 void QCameraView::recordEnd()
 {
     if (!m_recording)
         return;
-    const QStringList files = stopRecording();
+    stopRecording();
+    StoppedRecording &stopped = m_stopped.back();
+    if (stopped.recorder->waitDone(kRecordEndWaitMs)) {
+        stopped.reported = true;
+        reportRecording(*stopped.recorder);
+    }
+}
+
+void QCameraView::recorderFinished(VideoRecorder *recorder)
+{
+    // A recording that failed on its own ends here.
+    if (m_recorder.get() == recorder)
+        stopRecording();
+    const auto found = std::find_if(m_stopped.begin(), m_stopped.end(),
+                                    [recorder](const StoppedRecording &s) { return s.recorder.get() == recorder; });
+    if (found == m_stopped.end())
+        return;
+    const std::unique_ptr<VideoRecorder> done = std::move(found->recorder);
+    const bool reported = found->reported;
+    m_stopped.erase(found);
+    if (!reported)
+        reportRecording(*done);
+}
+
+void QCameraView::reportRecording(const VideoRecorder &recorder)
+{
+    const QStringList files = recorder.completedFiles();
     if (!files.isEmpty())
         emit sendTakePhotoImageSignal(files, 0);
+    const QString failure = recorder.failure();
+    if (!failure.isEmpty())
+        emit warningSignal(failure);
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class ImageProcessing;
 class QTimer;
@@ -25,6 +26,9 @@ class QCameraView : public QWidget {
 public:
     static constexpr double kZoomStep = 0.2;
     static constexpr int kWriterIntervalMs = 33;
+    // How long recordEnd() waits for the last file to be complete before it
+    // leaves that to the recorder's thread and reports the files later.
+    static constexpr int kRecordEndWaitMs = 100;
 
     explicit QCameraView(QWidget *parent = nullptr);
     ~QCameraView() override;
@@ -47,6 +51,8 @@ public:
     void videoSettingOpenWindow();
 
     void recordBegin();
+    // Returns at once; the completed files are reported when the last one is
+    // on the disk, within kRecordEndWaitMs when that is quick.
     void recordEnd();
     bool isRecording() const { return m_recording; }
     // Path of the first file of the current or last recording.
@@ -89,7 +95,9 @@ private slots:
 private:
     QSize cameraSize(int index) const;
     bool zoomOut();
-    QStringList stopRecording();
+    void stopRecording();
+    void recorderFinished(VideoRecorder *recorder);
+    void reportRecording(const VideoRecorder &recorder);
     void dropPicturesInFlight();
     const QImage &fittedPicture(QSize size);
 
@@ -119,6 +127,12 @@ private:
     bool m_recording = false;
     RecordingLimits m_recordingLimits;
     std::unique_ptr<VideoRecorder> m_recorder;
+    // Stopped recordings kept until their recorder says it is done.
+    struct StoppedRecording {
+        std::unique_ptr<VideoRecorder> recorder;
+        bool reported = false;
+    };
+    std::vector<StoppedRecording> m_stopped;
 
     ImageProcessing *m_thread = nullptr;
     QTimer *m_writerTimer = nullptr;

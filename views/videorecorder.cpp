@@ -1,12 +1,23 @@
 #include "views/videorecorder.h"
 
+#include "views/mjpegaviwriter.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,10 +27,31 @@ const char *const kSuffix = ".avi";
 const char *const kTemporarySuffix = ".part.avi";
 // How many names to try before giving up on finding a free one.
 constexpr int kNameAttempts = 1000;
+// The encoder yields to the live preview when the processor is short: the
+// time it loses is filled with repeated frames, the preview would stutter.
+constexpr int kEncoderNiceness = 5;
 
-int fourccMjpg()
+bool diskFull(int error)
 {
-    return cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+    return error == ENOSPC || error == EFBIG || error == EDQUOT;
+}
+
+// Makes a rename inside the directory survive a power cut.
+void syncDirectory(const QString &directory)
+{
+    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (::fsync(fd) != 0)
+        qDebug() << "recording: directory sync failed:" << std::strerror(errno);
+    ::close(fd);
+}
+
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -57,7 +89,7 @@ QString VideoRecorder::temporaryName(int index) const
 
 bool VideoRecorder::start(cv::Size frameSize)
 {
-    if (m_worker.joinable() || m_finished) {
+    if (m_worker.joinable() || m_stopRequested) {
         m_startError = tr("录像已经开始。");
         return false;
     }
@@ -79,7 +111,7 @@ bool VideoRecorder::start(cv::Size frameSize)
 
 int VideoRecorder::framesDue() const
 {
-    if (!m_clock.isValid() || m_finished)
+    if (!m_clock.isValid() || m_stopRequested)
         return 0;
     // Frame n covers [n / fps, (n + 1) / fps): by now frames 0 .. elapsed * fps are due.
     const qint64 due = static_cast<qint64>(static_cast<double>(m_clock.nsecsElapsed()) * kFramesPerSecond / 1e9) + 1;
@@ -92,103 +124,205 @@ void VideoRecorder::addFrame(const cv::Mat &frame)
     if (due <= 0 || frame.empty())
         return;
     m_framesHanded += due;
+    // The capture thread never reads into a buffer someone else holds, so the same buffer is the same picture.
+    const bool samePicture = frame.data == m_lastHanded.data && frame.u == m_lastHanded.u;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (static_cast<int>(m_queue.size()) >= kQueueCapacity) {
-            // The encoder is behind: keep the time, drop the picture.
-            m_queue.back().repeats += due;
-            ++m_dropped;
+        if (m_done)
             return;
+        if (m_encoderBusy || samePicture) {
+            // Frames after a picture still waiting are its own; otherwise they
+            // repeat whatever the encoder finishes last.
+            if (!m_picture.empty())
+                m_pictureFrames += due;
+            else
+                m_lastFrames += due;
+            if (!samePicture)
+                ++m_skipped;
+        } else {
+            m_picture = frame;
+            m_pictureFrames = due;
+            m_encoderBusy = true;
+            m_lastHanded = frame;
         }
-        m_queue.push_back({frame, due});
     }
     m_wake.notify_one();
 }
 
+void VideoRecorder::stop()
+{
+    m_stopRequested = true;
+    m_lastHanded.release();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+}
+
+bool VideoRecorder::waitDone(int ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_doneWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_done || !m_worker.joinable(); });
+}
+
 QStringList VideoRecorder::finish()
 {
-    if (m_worker.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_one();
+    stop();
+    if (m_worker.joinable())
         m_worker.join();
-    }
-    m_finished = true;
+    return completedFiles();
+}
+
+QStringList VideoRecorder::completedFiles() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_completed;
+}
+
+QString VideoRecorder::failure() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failure;
+}
+
+std::vector<double> VideoRecorder::encodeTimesMs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_encodeMs;
+}
+
+std::vector<double> VideoRecorder::encodeCpuTimesMs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_encodeCpuMs;
 }
 
 void VideoRecorder::work()
 {
+    // Linux takes a thread id here and changes that thread alone.
+    const auto self = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int niceness = ::getpriority(PRIO_PROCESS, self);
+    if (errno == 0 && ::setpriority(PRIO_PROCESS, self, niceness + kEncoderNiceness) != 0)
+        qDebug() << "recording: encoder priority unchanged:" << std::strerror(errno);
     for (;;) {
-        Pending next;
+        cv::Mat picture;
+        qint64 pictureFrames = 0;
+        qint64 lastFrames = 0;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-            if (m_queue.empty())
-                break;
-            next = std::move(m_queue.front());
-            m_queue.pop_front();
+            m_wake.wait(lock, [this] { return m_stopping || !m_picture.empty() || m_lastFrames > 0; });
+            lastFrames = std::exchange(m_lastFrames, 0);
+            picture = std::exchange(m_picture, cv::Mat());
+            pictureFrames = std::exchange(m_pictureFrames, 0);
+            if (picture.empty() && lastFrames == 0)
+                break; // stopping, and everything handed over is written
         }
-        writeRepeated(next.frame, next.repeats);
+        if (!writeFrames(lastFrames))
+            break;
+        if (picture.empty())
+            continue;
+        const bool encoded = encode(picture);
+        picture.release();
+        qint64 meanwhile = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            meanwhile = std::exchange(m_lastFrames, 0);
+            m_encoderBusy = false;
+        }
+        if (!encoded || !writeFrames(pictureFrames + meanwhile))
+            break;
     }
-    if (m_writer) {
-        QString error;
-        if (!closePart(&error))
-            fail(error);
+
+    const QString partTemporary = m_partTemporary;
+    const bool lastWhole = completePart();
+    QString failure = m_failure;
+    if (!failure.isEmpty()) {
+        QStringList kept;
+        for (const QString &file : std::as_const(m_completed))
+            kept << QDir::toNativeSeparators(file);
+        failure += kept.isEmpty() ? tr("\n没有保存下录像。") : tr("\n已保存的录像：\n%1").arg(kept.join('\n'));
+        if (!lastWhole && QFileInfo::exists(partTemporary))
+            failure += tr("\n未完成的录像保留为 %1").arg(QDir::toNativeSeparators(partTemporary));
+        qDebug() << "recording:" << failure;
     }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_failure = failure;
+        m_done = true;
+        m_picture.release();
+    }
+    m_doneWake.notify_all();
+    emit finishedSignal();
 }
 
-void VideoRecorder::writeRepeated(const cv::Mat &frame, qint64 repeats)
+bool VideoRecorder::encode(const cv::Mat &frame)
 {
-    if (m_broken)
-        return;
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuStart = threadCpuMs();
     cv::Mat picture = frame;
     try {
         if (picture.type() == CV_8UC1)
             cv::cvtColor(picture, picture, cv::COLOR_GRAY2BGR);
         else if (picture.type() == CV_8UC4)
             cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
-        // The writer takes one size only; a camera reopened at another size is scaled to it.
+        // A file holds one size only; a camera reopened at another size is scaled to it.
         if (picture.size() != m_frameSize) {
             const bool shrinks = picture.cols > m_frameSize.width || picture.rows > m_frameSize.height;
             cv::resize(picture, picture, m_frameSize, 0, 0, shrinks ? cv::INTER_AREA : cv::INTER_LINEAR);
         }
+        if (picture.type() != CV_8UC3
+            || !cv::imencode(".jpg", picture, m_lastJpeg, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality})) {
+            m_failure = tr("录像画面的格式无法写入，录像已停止。");
+            return false;
+        }
     } catch (const cv::Exception &e) {
-        fail(tr("录像画面无法转换：%1").arg(QString::fromLocal8Bit(e.what())));
-        return;
+        m_failure = tr("录像画面无法编码，录像已停止：%1").arg(QString::fromLocal8Bit(e.what()));
+        return false;
     }
-    if (picture.type() != CV_8UC3) {
-        fail(tr("录像画面的格式无法写入。"));
-        return;
-    }
-    for (qint64 i = 0; i < repeats; ++i) {
+    const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    const double cpuMs = threadCpuMs() - cpuStart;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_encodeMs.push_back(ms);
+    m_encodeCpuMs.push_back(cpuMs);
+    return true;
+}
+
+bool VideoRecorder::writeFrames(qint64 count)
+{
+    for (qint64 i = 0; i < count; ++i) {
         if (partFull()) {
             QString error;
-            if (!closePart(&error) || !openPart(&error)) {
-                fail(error);
-                return;
+            if (!completePart() || !openPart(&error)) {
+                if (m_failure.isEmpty())
+                    m_failure = error;
+                return false;
             }
         }
-        try {
-            m_writer->write(picture);
-        } catch (const cv::Exception &e) {
-            fail(tr("录像写入失败：%1").arg(QString::fromLocal8Bit(e.what())));
-            return;
+        const auto bytes = static_cast<qint64>(m_lastJpeg.size());
+        if (!m_writer->hasRoomFor(bytes)) {
+            // Stop while the closing index still fits, so this file ends whole.
+            m_failure = tr("磁盘空间不足，录像已停止。");
+            return false;
         }
-        ++m_partFrames;
+        if (!m_writer->writeFrame(m_lastJpeg)) {
+            const int error = m_writer->errorNumber();
+            m_failure = diskFull(error) ? tr("磁盘空间不足，录像已停止。\n%1").arg(m_writer->errorString())
+                                        : tr("录像写入失败，录像已停止。\n%1").arg(m_writer->errorString());
+            return false;
+        }
     }
+    return true;
 }
 
 bool VideoRecorder::partFull() const
 {
-    if (m_partFrames == 0)
+    if (m_writer->frames() == 0)
         return false;
-    const double partMs = static_cast<double>(m_partFrames) * 1000.0 / kFramesPerSecond;
-    if (partMs >= static_cast<double>(m_limits.maxPartMs))
-        return true;
-    return QFileInfo(m_partTemporary).size() >= m_limits.maxPartBytes;
+    const double partMs = static_cast<double>(m_writer->frames()) * 1000.0 / kFramesPerSecond;
+    return partMs >= static_cast<double>(m_limits.maxPartMs) || m_writer->bytes() >= m_limits.maxPartBytes;
 }
 
 bool VideoRecorder::openPart(QString *error)
@@ -202,35 +336,44 @@ bool VideoRecorder::openPart(QString *error)
         }
     }
     const QString temporary = temporaryName(index);
-    auto writer = std::make_unique<cv::VideoWriter>();
-    try {
-        writer->open(QFile::encodeName(temporary).toStdString(), cv::CAP_OPENCV_MJPEG, fourccMjpg(), kFramesPerSecond,
-                     m_frameSize, true);
-    } catch (const cv::Exception &e) {
-        qDebug() << "video writer:" << e.what();
-    }
-    if (!writer->isOpened()) {
+    auto writer = std::make_unique<MjpegAviWriter>();
+    if (!writer->open(temporary, m_frameSize, kFramesPerSecond)) {
+        *error = tr("无法创建录像文件 %1\n%2").arg(QDir::toNativeSeparators(finalName(index)), writer->errorString());
         writer.reset();
         QFile::remove(temporary);
-        *error = tr("无法创建录像文件：%1").arg(QDir::toNativeSeparators(finalName(index)));
         return false;
     }
     m_writer = std::move(writer);
     m_partTemporary = temporary;
     m_partIndex = index;
     m_nextIndex = index + 1;
-    m_partFrames = 0;
     return true;
 }
 
-bool VideoRecorder::closePart(QString *error)
+// Ends the file being written and gives it its final name. A file whose
+// closing failed is cut after its last whole frame and kept as well.
+bool VideoRecorder::completePart()
 {
-    m_writer->release();
-    m_writer.reset();
-    if (QFileInfo(m_partTemporary).size() <= 0) {
-        QFile::remove(m_partTemporary);
-        *error = tr("录像文件没有写成：%1").arg(QDir::toNativeSeparators(finalName(m_partIndex)));
+    if (!m_writer)
+        return true;
+    std::unique_ptr<MjpegAviWriter> writer = std::move(m_writer);
+    bool whole = writer->finish();
+    if (!whole) {
+        if (m_failure.isEmpty()) {
+            m_failure = diskFull(writer->errorNumber())
+                            ? tr("磁盘空间不足，录像已停止。\n%1").arg(writer->errorString())
+                            : tr("录像写入失败，录像已停止。\n%1").arg(writer->errorString());
+        }
+        whole = writer->salvage();
+    }
+    const qint64 frames = writer->frames();
+    writer.reset();
+    if (!whole)
         return false;
+    // A file that lost its only frame to a failure holds nothing worth keeping.
+    if (frames == 0 && !m_failure.isEmpty()) {
+        QFile::remove(m_partTemporary);
+        return true;
     }
     // QFile::rename refuses an existing target, so a name taken meanwhile is skipped.
     for (int index = m_partIndex; index < m_partIndex + kNameAttempts; ++index) {
@@ -238,26 +381,15 @@ bool VideoRecorder::closePart(QString *error)
         if (QFileInfo::exists(target))
             continue;
         if (QFile::rename(m_partTemporary, target)) {
+            syncDirectory(m_directory);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_completed << target;
             m_nextIndex = std::max(m_nextIndex, index + 1);
             return true;
         }
         break;
     }
-    *error = tr("录像文件无法改名，保留为 %1").arg(QDir::toNativeSeparators(m_partTemporary));
+    if (m_failure.isEmpty())
+        m_failure = tr("录像文件无法改名，录像已停止。");
     return false;
-}
-
-void VideoRecorder::fail(const QString &message)
-{
-    qDebug() << "recording:" << message;
-    m_broken = true;
-    if (m_writer) {
-        // What was written stays under its temporary name: it may be incomplete.
-        m_writer->release();
-        m_writer.reset();
-        emit failed(tr("%1\n未完成的录像保留为 %2").arg(message, QDir::toNativeSeparators(m_partTemporary)));
-        return;
-    }
-    emit failed(message);
 }

@@ -9,17 +9,15 @@
 #include <opencv2/core.hpp>
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
-namespace cv {
-class VideoWriter;
-}
+class MjpegAviWriter;
 
-// When a recording continues in a new file. OpenCV's Motion-JPEG AVI writer
-// breaks at 4 GiB, and a crash loses only the file being written.
+// When a recording continues in a new file: a crash loses only the file being
+// written, and files stay a size every player and file system takes.
 struct RecordingLimits {
     static constexpr qint64 kDefaultMaxPartBytes = qint64(2) << 30;
     static constexpr qint64 kDefaultMaxPartMs = 5 * 60 * 1000;
@@ -27,23 +25,27 @@ struct RecordingLimits {
     qint64 maxPartMs = kDefaultMaxPartMs;
 };
 
-// Writes one recording as Motion-JPEG AVI files on a worker thread of its
-// own. The GUI thread hands over frames (sharing their pixels); the number of
-// frames in the files follows the wall clock at a fixed declared rate, by
-// repeating a picture when the camera is slower and dropping pictures when
-// encoding falls behind. Each file is written under a temporary name in the
-// work directory and renamed to its final name once it is complete.
+// Writes one recording as Motion-JPEG AVI files on a thread of its own. The
+// GUI thread hands over frames (sharing their pixels); the number of frames in
+// the files follows the wall clock at a fixed declared rate. Each distinct
+// picture is encoded once; a repeated picture, or the time that passes while
+// the encoder is busy, is filled with the last encoded frame again, so the
+// work per second of recording is bounded and nothing queues up. Each file is
+// written under a temporary name in the work directory and renamed once it is
+// complete and on the disk. A failed write ends the recording; what was
+// written is kept whole under its final name.
 class VideoRecorder : public QObject {
     Q_OBJECT
 
 public:
     static constexpr double kFramesPerSecond = 10.0;
-    // Pictures waiting for the encoder; beyond this the newest picture is
-    // dropped and the one before it stands in for its time.
-    static constexpr int kQueueCapacity = 4;
+    // A camera's own noise outweighs the coding error from this quality on:
+    // higher ones spend bytes (95 takes about 60% more) on the noise alone.
+    static constexpr int kJpegQuality = 90;
 
     VideoRecorder(const QString &directory, const QDateTime &startTime, RecordingLimits limits = {},
                   QObject *parent = nullptr);
+    // Stops and waits for the last file to be complete.
     ~VideoRecorder() override;
 
     // Opens the first file for frames of this size and starts the clock; on
@@ -57,28 +59,37 @@ public:
     int framesDue() const;
     // Hands over a picture for the frames due now; does nothing when none are due.
     void addFrame(const cv::Mat &frame);
-    // Writes what is waiting, completes the last file and returns every
-    // completed file in order. Later calls return the same list.
+    // Lets the recorder's thread write the frames handed over and complete
+    // the last file; returns at once. finishedSignal() follows.
+    void stop();
+    // Waits up to `ms` for the recorder's thread to be done; true when it is.
+    bool waitDone(int ms);
+    // Stops, waits and returns every completed file in order.
     QStringList finish();
 
-    int droppedPictures() const { return m_dropped; }
+    // Valid once done: the files that are complete and whole, in order.
+    QStringList completedFiles() const;
+    // Valid once done: why the recording ended before it was stopped, for the
+    // user, with the files kept; empty when it did not.
+    QString failure() const;
+    // Valid once done: milliseconds spent on each distinct picture, by the
+    // clock and in processor time of the recorder's thread.
+    std::vector<double> encodeTimesMs() const;
+    std::vector<double> encodeCpuTimesMs() const;
+    // Pictures passed over because the encoder was still busy.
+    int skippedPictures() const { return m_skipped; }
 
 signals:
-    // Emitted from the worker thread when a file cannot be made, written or completed.
-    void failed(QString message);
+    // From the recorder's thread once it is done, stopped or failed.
+    void finishedSignal();
 
 private:
-    struct Pending {
-        cv::Mat frame;
-        qint64 repeats = 0;
-    };
-
     void work();
-    void writeRepeated(const cv::Mat &frame, qint64 repeats);
+    bool encode(const cv::Mat &frame);
+    bool writeFrames(qint64 count);
     bool partFull() const;
     bool openPart(QString *error);
-    bool closePart(QString *error);
-    void fail(const QString &message);
+    bool completePart();
     QString finalName(int index) const;
     QString temporaryName(int index) const;
 
@@ -90,23 +101,32 @@ private:
     // GUI side.
     QElapsedTimer m_clock;
     qint64 m_framesHanded = 0;
-    int m_dropped = 0;
+    int m_skipped = 0;
+    cv::Mat m_lastHanded;
     QString m_startError;
-    bool m_finished = false;
+    bool m_stopRequested = false;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Pending> m_queue;
+    std::condition_variable m_doneWake;
+    // The one picture waiting for the encoder and the frames it stands for.
+    cv::Mat m_picture;
+    qint64 m_pictureFrames = 0;
+    // Frames to fill with the last encoded picture, after the one being encoded.
+    qint64 m_lastFrames = 0;
+    bool m_encoderBusy = false;
     bool m_stopping = false;
+    bool m_done = false;
     std::thread m_worker;
 
-    // Worker side (and start(), before the worker exists); read by the GUI
-    // thread only after the worker has been joined.
-    std::unique_ptr<cv::VideoWriter> m_writer;
+    // Recorder's thread (and start(), before it runs); read by others only once done.
+    std::unique_ptr<MjpegAviWriter> m_writer;
+    std::vector<uchar> m_lastJpeg;
     QString m_partTemporary;
     int m_partIndex = 0;
     int m_nextIndex = 1;
-    qint64 m_partFrames = 0;
-    bool m_broken = false;
     QStringList m_completed;
+    QString m_failure;
+    std::vector<double> m_encodeMs;
+    std::vector<double> m_encodeCpuMs;
 };
