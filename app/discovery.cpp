@@ -65,7 +65,10 @@ QList<CameraInfo> discoverCameras(DeviceProbe &probe)
             probe.close(fd);
             break;
         }
-        if (!(cap.capabilities & V4L2_CAP_VIDEO_CAPTURE)) {
+        // `capabilities` describes the whole device, so a camera's metadata
+        // node claims video capture there too; its own node's are in device_caps.
+        const __u32 nodeCaps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+        if (!(nodeCaps & V4L2_CAP_VIDEO_CAPTURE)) {
             std::printf("open file is not video\n");
             std::fflush(stdout);
             probe.close(fd);

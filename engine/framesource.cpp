@@ -8,6 +8,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio/registry.hpp>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -39,7 +40,10 @@ VideoDeviceSource::VideoDeviceSource(int deviceNumber) : m_device(deviceNumber) 
 bool VideoDeviceSource::open()
 {
     boundCameraReads();
-    return m_capture.open(m_device, cv::CAP_V4L2);
+    errno = 0;
+    const bool ok = m_capture.open(m_device, cv::CAP_V4L2);
+    m_error = ok ? 0 : errno;
+    return ok;
 }
 
 bool VideoDeviceSource::isOpened() const
@@ -49,10 +53,13 @@ bool VideoDeviceSource::isOpened() const
 
 bool VideoDeviceSource::read(cv::Mat &frame)
 {
+    errno = 0;
     if (!m_capture.isOpened() || !m_capture.read(frame)) {
+        m_error = errno;
         frame.release();
         return false;
     }
+    m_error = 0;
     return !frame.empty();
 }
 

@@ -22,6 +22,8 @@ public:
     virtual void release() = 0;
     // Video4Linux2 takes menu values for automatic exposure, not the generic ones.
     virtual bool isVideo4Linux() const { return false; }
+    // The system error (errno) of the last failed open or read; 0 when none is known.
+    virtual int lastError() const { return 0; }
 };
 
 using FrameSourceFactory = std::function<std::unique_ptr<FrameSource>(const CameraInfo &)>;

@@ -12,8 +12,11 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 
 // A read bounded by the back end returns before the loop would call it stalled.
 static_assert(VideoDeviceSource::kReadTimeoutSec * 1000 < ImageProcessing::kStallReopenMs,
@@ -31,6 +34,18 @@ constexpr int kGuiLockWaitMs = 100;
 // Video4Linux2 menu values of CAP_PROP_AUTO_EXPOSURE on UVC cameras.
 constexpr double kV4l2ExposureManual = 1.0;
 constexpr double kV4l2ExposureAuto = 3.0;
+// The exposure slider counts log2 seconds (-3 is 1/8 s); Video4Linux2's
+// absolute exposure counts units of 100 microseconds.
+constexpr double kV4l2ExposureUnitsPerSecond = 10000.0;
+// Beyond these the value would not fit the driver's 32-bit control.
+constexpr int kShortestLog2Seconds = -30;
+constexpr int kLongestLog2Seconds = 16;
+
+double v4l2Exposure(int log2Seconds)
+{
+    const int clamped = std::clamp(log2Seconds, kShortestLog2Seconds, kLongestLog2Seconds);
+    return std::round(kV4l2ExposureUnitsPerSecond * std::ldexp(1.0, clamped));
+}
 
 // Takes the lock if it comes free within `ms` milliseconds (one try for 0).
 bool lockWithin(std::mutex &mutex, int ms)
@@ -109,6 +124,7 @@ void ImageProcessing::run()
                 std::lock_guard<std::mutex> lock(m_commandMutex);
                 m_loopGeneration = m_reopenGeneration;
             }
+            m_busyReported.store(false);
             closeCamara(false);
             openCamara();
         }
@@ -128,6 +144,7 @@ void ImageProcessing::run()
             continue;
         }
         m_lastFrameMs.store(steadyNowMs());
+        m_busyReported.store(false);
         publishFrame(frame);
         watchPageTurns();
 
@@ -163,12 +180,15 @@ bool ImageProcessing::readFrame(cv::Mat &frame)
     // The flag is checked again under the lock: a close may have begun.
     if (!m_capture || !m_cameraOpen.load(std::memory_order_acquire))
         return false;
+    bool ok = false;
     try {
-        return m_capture->read(frame) && !frame.empty();
+        ok = m_capture->read(frame) && !frame.empty();
     } catch (const cv::Exception &e) {
         qDebug() << "camera read failed:" << e.what();
-        return false;
     }
+    if (!ok)
+        reportIfBusy(*m_capture);
+    return ok;
 }
 
 void ImageProcessing::publishFrame(cv::Mat &frame)
@@ -272,8 +292,10 @@ void ImageProcessing::carryOutLocked(const CameraCommand &command)
         }
     }
     std::unique_ptr<FrameSource> source = m_factory(command.camera);
-    if (!source->open())
+    if (!source->open()) {
         qDebug() << "camera" << command.camera.path << "did not open";
+        reportIfBusy(*source);
+    }
     configure(*source);
     m_capture = std::move(source);
 
@@ -317,7 +339,17 @@ void ImageProcessing::openCamara()
         return;
     }
     command->generation = newGeneration();
+    m_busyReported.store(false);
     submit(*command);
+}
+
+void ImageProcessing::reportIfBusy(const FrameSource &source)
+{
+    if (source.lastError() != EBUSY || m_busyReported.exchange(true))
+        return;
+    const int index = m_cameraIndex.load();
+    const QString name = index >= 0 && index < Cache::cameras->size() ? Cache::cameras->at(index).name : QString();
+    emit cameraErrorSignal(QStringLiteral("摄像头“%1”正被其他程序占用，请关闭占用它的程序后再试。").arg(name));
 }
 
 void ImageProcessing::closeCamara(bool)
@@ -397,7 +429,7 @@ void ImageProcessing::applyExposure(FrameSource &source, int value)
             qDebug() << "the camera settings dialog is not available on Video4Linux2";
         } else {
             source.set(cv::CAP_PROP_AUTO_EXPOSURE, kV4l2ExposureManual);
-            source.set(cv::CAP_PROP_EXPOSURE, value);
+            source.set(cv::CAP_PROP_EXPOSURE, v4l2Exposure(value));
         }
         return;
     }

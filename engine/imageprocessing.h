@@ -93,6 +93,8 @@ signals:
     void photoFailedSignal(QString message);
     // A new page lies still under the camera (while watching for page turns).
     void pageTurnedSignal();
+    // The camera could not be opened or started; the text is for the user.
+    void cameraErrorSignal(QString message);
 
 protected:
     void run() override;
@@ -122,6 +124,7 @@ private:
     void reopenAfterStall();
     void publishFrame(cv::Mat &frame);
     void watchPageTurns();
+    void reportIfBusy(const FrameSource &source);
 
     FrameSourceFactory m_factory;
 
@@ -147,6 +150,9 @@ private:
     cv::Mat m_readBuffer;
     // Steady-clock milliseconds of the last frame, or of the last open.
     std::atomic<qint64> m_lastFrameMs{0};
+    // Set once a busy camera has been reported, until it delivers a frame or
+    // the user opens a camera again: retries do not repeat the warning.
+    std::atomic<bool> m_busyReported{false};
 
     std::atomic<bool> m_running{false};
     // Set as the loop's last act: a hand-over ThreadSanitizer can see, where

@@ -21,8 +21,10 @@ public:
     double get(int propId) const override;
     void release() override;
     bool isVideo4Linux() const override { return true; }
+    int lastError() const override { return m_error; }
 
 private:
     int m_device;
+    int m_error = 0;
     cv::VideoCapture m_capture;
 };

@@ -150,12 +150,13 @@ private slots:
                                  << QStringList{prop(cv::CAP_PROP_AUTO_EXPOSURE, 1), prop(cv::CAP_PROP_AUTOFOCUS, 1),
                                                 prop(cv::CAP_PROP_SETTINGS, 0)}
                                  << QStringList{prop(cv::CAP_PROP_AUTO_EXPOSURE, 0), prop(cv::CAP_PROP_EXPOSURE, -3)};
-        // Video4Linux2 takes its menu values: 3 automatic, 1 manual.
+        // Video4Linux2 takes its menu values, 3 automatic and 1 manual, and
+        // the exposure in 100 µs units: 2^-3 s is 1250.
         QTest::newRow("video4linux2") << true
                                       << QStringList{prop(cv::CAP_PROP_AUTO_EXPOSURE, 3),
                                                      prop(cv::CAP_PROP_AUTOFOCUS, 1)}
                                       << QStringList{prop(cv::CAP_PROP_AUTO_EXPOSURE, 1),
-                                                     prop(cv::CAP_PROP_EXPOSURE, -3)};
+                                                     prop(cv::CAP_PROP_EXPOSURE, 1250)};
     }
 
     void exposureSequences()

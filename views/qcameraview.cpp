@@ -34,6 +34,9 @@ QCameraView::QCameraView(QWidget *parent) : QWidget(parent), m_ui(std::make_uniq
     connect(m_thread, &ImageProcessing::openCameraSignal, this, &QCameraView::openCameraSlot);
     connect(m_thread, &ImageProcessing::closeCameraSignal, this, &QCameraView::closeCameraSlot);
     connect(m_thread, &ImageProcessing::photoFailedSignal, this, &QCameraView::warningSignal);
+    // Queued even when the GUI thread opens the camera: the holder's warning
+    // box must not run its event loop in the middle of an open.
+    connect(m_thread, &ImageProcessing::cameraErrorSignal, this, &QCameraView::warningSignal, Qt::QueuedConnection);
     // Made now, before the loop can end, so that a thread still running at
     // destruction frees itself when it is done.
     connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);

@@ -72,7 +72,7 @@ signals:
     void sendTakePhotoImageSignal(QList<QString> paths, int kind);
     void openCameraSignal();
     void closeCameraSignal();
-    // A photograph or a recording failed; the text is for the user.
+    // A photograph or a recording failed, or the camera is busy; the text is for the user.
     void warningSignal(QString message);
 
 protected:
