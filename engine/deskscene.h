@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QStringList>
-
 #include <opencv2/core.hpp>
 
 #include <vector>
@@ -33,10 +31,3 @@ struct BookView {
 // right of it `page + 1`; the lifted leaf, shaded, rises over the edge. A
 // non-zero `noiseSeed` adds sensor noise that differs from seed to seed.
 cv::Mat drawBookView(cv::Size frameSize, const BookView &view, unsigned noiseSeed = 0);
-
-// Lines of Chinese and English text for drawn printed pages.
-QStringList sampleTextLines();
-
-// An A4 sheet printed with `lines` in the WenQuanYi font, lying on the desk
-// turned by `angle` degrees and photographed slightly blurred and noisy.
-cv::Mat drawPrintedSheet(cv::Size frameSize, const QStringList &lines, float angle, unsigned seed = 1);

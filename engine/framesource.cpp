@@ -11,21 +11,16 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 
 namespace {
 constexpr double kDefaultStandInFps = 30.0;
 constexpr char kV4l2ReadTimeoutVariable[] = "OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT";
 
-// Before the first camera is opened; a value the user set is kept.
-void boundCameraReads()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        setenv(kV4l2ReadTimeoutVariable, std::to_string(VideoDeviceSource::kReadTimeoutSec).c_str(), 0);
-    });
-}
+// A value the user set is kept. Set while the program is still one thread:
+// setenv is not safe beside getenv on another thread.
+[[maybe_unused]] const bool kCameraReadsBounded =
+    setenv(kV4l2ReadTimeoutVariable, std::to_string(VideoDeviceSource::kReadTimeoutSec).c_str(), 0) == 0;
 } // namespace
 
 std::unique_ptr<FrameSource> makeFrameSource(const CameraInfo &camera)
@@ -39,7 +34,6 @@ VideoDeviceSource::VideoDeviceSource(int deviceNumber) : m_device(deviceNumber) 
 
 bool VideoDeviceSource::open()
 {
-    boundCameraReads();
     errno = 0;
     const bool ok = m_capture.open(m_device, cv::CAP_V4L2);
     m_error = ok ? 0 : errno;

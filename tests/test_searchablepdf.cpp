@@ -1,6 +1,6 @@
 #include "app/cache.h"
 #include "app/config.h"
-#include "engine/deskscene.h"
+#include "engine/printedsheet.h"
 #include "engine/detection.h"
 #include "engine/ocrqueue.h"
 #include "engine/photo.h"
