@@ -4,6 +4,7 @@
 #include "engine/detection.h"
 #include "engine/frameconversion.h"
 #include "engine/pipeline.h"
+#include "engine/tsanhandover.h"
 #include "engine/videodevicesource.h"
 
 #include <QDebug>
@@ -61,6 +62,7 @@ qint64 steadyNowMs()
 ImageProcessing::ImageProcessing(QObject *parent) : QThread(parent), m_factory(makeFrameSource)
 {
     qRegisterMetaType<QList<QString>>("QList<QString>");
+    tsanhandover::install();
 }
 
 ImageProcessing::~ImageProcessing()
@@ -132,7 +134,9 @@ void ImageProcessing::run()
 
         cv::Mat processed;
         handleMat(m_currentFrame, processed, true);
-        emit sendFarmeSignal(handleQImage(MatQImage(processed)));
+        const QImage picture = handleQImage(MatQImage(processed));
+        tsanhandover::CrossThreadEmit handOver;
+        emit sendFarmeSignal(picture);
     }
     m_loopEnded.store(true, std::memory_order_release);
 }
@@ -279,7 +283,10 @@ void ImageProcessing::reopenAfterStall()
         m_loopGeneration = m_generation;
     }
     qDebug() << "no frames from camera" << m_cameraIndex.load() << "for" << kStallReopenMs << "ms; opening it again";
-    emit closeCameraSignal();
+    {
+        tsanhandover::CrossThreadEmit handOver;
+        emit closeCameraSignal();
+    }
     openCamara();
     // Not opened (index gone, or a newer request won): wait another period before trying again.
     m_lastFrameMs.store(steadyNowMs());
@@ -324,7 +331,10 @@ void ImageProcessing::closeCamara(bool)
         msleep(kClosePauseMs);
         submit(command);
     }
-    emit closeCameraSignal();
+    {
+        tsanhandover::CrossThreadEmit handOver;
+        emit closeCameraSignal();
+    }
 }
 
 void ImageProcessing::videoParameterSettings()
@@ -492,8 +502,12 @@ void ImageProcessing::takePhoto()
     Config *config = Cache::config;
     const PhotoResult result = capturePhotos(frame, options, request, config->snapshot(), config->outputSizes,
                                              [config] { return config->takeNextNumber(); });
-    if (!result.errors.isEmpty())
-        emit photoFailedSignal(result.errors.join(QLatin1Char('\n')));
+    if (!result.errors.isEmpty()) {
+        const QString message = result.errors.join(QLatin1Char('\n'));
+        tsanhandover::CrossThreadEmit handOver;
+        emit photoFailedSignal(message);
+    }
+    tsanhandover::CrossThreadEmit handOver;
     emit sendTakePhotoImageSignal(result.written, 0);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/cache.h"
 #include "engine/imageprocessing.h"
+#include "engine/tsanhandover.h"
 #include "views/displayscaling.h"
 
 #include <QCoreApplication>
@@ -181,6 +182,7 @@ void QCameraView::videoSettingOpenWindow() {}
 
 void QCameraView::updateImage(QImage image)
 {
+    const tsanhandover::SlotDone slotDone;
     if (++m_picturesArrived <= m_staleUpTo)
         return;
     if (m_opening && !m_awaitingLoopClose) {
@@ -194,6 +196,7 @@ void QCameraView::updateImage(QImage image)
 
 void QCameraView::takePhotoImage(QList<QString> paths, int kind)
 {
+    const tsanhandover::SlotDone slotDone;
     emit sendTakePhotoImageSignal(paths, kind);
 }
 
