@@ -2,7 +2,9 @@
 
 #ifdef VORLANT_TSAN_BUILD
 
+#include <QCoreApplication>
 #include <QEvent>
+#include <QThreadPool>
 #include <QtGlobal>
 
 #include <mutex>
@@ -35,8 +37,17 @@ bool onDelivery(void **data)
 void install()
 {
     static std::once_flag once;
-    std::call_once(once, [] { QInternal::registerCallback(QInternal::EventNotifyCallback, onDelivery); });
+    std::call_once(once, [] {
+        QInternal::registerCallback(QInternal::EventNotifyCallback, onDelivery);
+        // QtGui scales large pictures in Qt's global pool, whose threads pass
+        // their bookkeeping among themselves under Qt's own locks. One pool
+        // thread keeps that hand-over out of reach of a race.
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+    });
 }
+
+// Every program linking this file marks its hand-overs from the start.
+Q_COREAPP_STARTUP_FUNCTION(install)
 
 CrossThreadEmit::CrossThreadEmit()
 {
@@ -48,6 +59,11 @@ CrossThreadEmit::~CrossThreadEmit()
 {
     __tsan_ignore_thread_end();
     __tsan_acquire(&g_queuedCalls);
+}
+
+void publish()
+{
+    __tsan_release(&g_queuedCalls);
 }
 
 SlotDone::~SlotDone()

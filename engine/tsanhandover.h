@@ -8,7 +8,8 @@ namespace tsanhandover {
 
 #ifdef VORLANT_TSAN_BUILD
 // Makes every queued call's delivery take over what senders published with
-// CrossThreadEmit. Call once before the first such emit.
+// CrossThreadEmit or publish(). Runs when the application starts; calling it
+// again does nothing.
 void install();
 
 // Wraps one emit whose receivers live in other threads. Publishes what the
@@ -23,6 +24,10 @@ public:
     CrossThreadEmit &operator=(const CrossThreadEmit &) = delete;
 };
 
+// Publishes what this thread wrote so far to the receivers of queued calls
+// posted later from inside Qt (a thread's finished() signal, for one).
+void publish();
+
 // Lives for the whole of a blocking-queued slot: publishes the slot's work
 // to the sender waiting for it.
 class SlotDone {
@@ -34,6 +39,7 @@ public:
 };
 #else
 inline void install() {}
+inline void publish() {}
 
 class CrossThreadEmit {
 public:

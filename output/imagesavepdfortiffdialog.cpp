@@ -3,6 +3,7 @@
 #include "ui_imagesavepdfortiffdialog.h"
 
 #include "app/cache.h"
+#include "engine/tsanhandover.h"
 #include "output/documentwriter.h"
 
 #include <QDir>
@@ -159,6 +160,7 @@ void ImageSavePDFOrTiffDialog::saveDocument(DocumentKind kind)
     // Reported from the writer thread; queued to this dialog, so a report
     // arriving after the dialog is gone is dropped.
     const PageProgress progress = [this](int done, int all) {
+        tsanhandover::CrossThreadEmit handOver;
         QMetaObject::invokeMethod(
             this,
             [this, done, all] {
@@ -173,6 +175,8 @@ void ImageSavePDFOrTiffDialog::saveDocument(DocumentKind kind)
     m_writer = QThread::create([=] {
         *outcome = kind == DocumentKind::Pdf ? writePdfAsNewFile(sources, directory, names, progress)
                                              : writeTiffAsNewFile(sources, directory, names, progress);
+        // finished() carries the outcome to the dialog.
+        tsanhandover::publish();
     });
     connect(m_writer, &QThread::finished, this, [this, outcome] {
         m_writer->deleteLater();
