@@ -3,7 +3,6 @@
 #ifdef VORLANT_TSAN_BUILD
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <QThreadPool>
 #include <QtGlobal>
 
@@ -23,12 +22,11 @@ namespace {
 // per receiving thread, so this joins a little more than Qt does, never less.
 char g_queuedCalls;
 
-bool onDelivery(void **data)
+bool onDelivery(void **)
 {
-    // data: receiver, event, result (QCoreApplication::notifyInternal2).
-    const auto *event = static_cast<const QEvent *>(data[1]);
-    if (event && event->type() == QEvent::MetaCall)
-        __tsan_acquire(&g_queuedCalls);
+    // Every event counts, not only queued calls: the event itself may have
+    // been made by another thread, so even its type is not ours to read yet.
+    __tsan_acquire(&g_queuedCalls);
     return false;
 }
 

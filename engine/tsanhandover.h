@@ -7,7 +7,7 @@
 namespace tsanhandover {
 
 #ifdef VORLANT_TSAN_BUILD
-// Makes every queued call's delivery take over what senders published with
+// Makes every event's delivery take over what senders published with
 // CrossThreadEmit or publish(). Runs when the application starts; calling it
 // again does nothing.
 void install();
