@@ -4,6 +4,7 @@
 #include "engine/detection.h"
 #include "engine/frameconversion.h"
 #include "engine/pipeline.h"
+#include "engine/tsanhandover.h"
 #include "engine/videodevicesource.h"
 
 #include <QDebug>
@@ -76,6 +77,7 @@ qint64 steadyNowMs()
 ImageProcessing::ImageProcessing(QObject *parent) : QThread(parent), m_factory(makeFrameSource)
 {
     qRegisterMetaType<QList<QString>>("QList<QString>");
+    tsanhandover::install();
 }
 
 ImageProcessing::~ImageProcessing()
@@ -150,7 +152,9 @@ void ImageProcessing::run()
 
         cv::Mat processed;
         handleMat(m_currentFrame, processed, true);
-        emit sendFarmeSignal(handleQImage(MatQImage(processed)));
+        const QImage picture = handleQImage(MatQImage(processed));
+        tsanhandover::CrossThreadEmit handOver;
+        emit sendFarmeSignal(picture);
     }
     m_loopEnded.store(true, std::memory_order_release);
 }
@@ -161,8 +165,10 @@ void ImageProcessing::watchPageTurns()
         return;
     if (m_resetPageTurns.exchange(false, std::memory_order_acq_rel))
         m_pageTurns.reset();
-    if (m_pageTurns.feed(m_currentFrame))
+    if (m_pageTurns.feed(m_currentFrame)) {
+        tsanhandover::CrossThreadEmit handOver;
         emit pageTurnedSignal();
+    }
 }
 
 void ImageProcessing::setWatchPageTurns(bool on)
@@ -319,7 +325,10 @@ void ImageProcessing::reopenAfterStall()
         m_loopGeneration = m_generation;
     }
     qDebug() << "no frames from camera" << m_cameraIndex.load() << "for" << kStallReopenMs << "ms; opening it again";
-    emit closeCameraSignal();
+    {
+        tsanhandover::CrossThreadEmit handOver;
+        emit closeCameraSignal();
+    }
     openCamara();
     // Not opened (index gone, or a newer request won): wait another period before trying again.
     m_lastFrameMs.store(steadyNowMs());
@@ -349,7 +358,9 @@ void ImageProcessing::reportIfBusy(const FrameSource &source)
         return;
     const int index = m_cameraIndex.load();
     const QString name = index >= 0 && index < Cache::cameras->size() ? Cache::cameras->at(index).name : QString();
-    emit cameraErrorSignal(QStringLiteral("摄像头“%1”正被其他程序占用，请关闭占用它的程序后再试。").arg(name));
+    const QString message = QStringLiteral("摄像头“%1”正被其他程序占用，请关闭占用它的程序后再试。").arg(name);
+    tsanhandover::CrossThreadEmit handOver;
+    emit cameraErrorSignal(message);
 }
 
 void ImageProcessing::closeCamara(bool)
@@ -374,7 +385,10 @@ void ImageProcessing::closeCamara(bool)
         msleep(kClosePauseMs);
         submit(command);
     }
-    emit closeCameraSignal();
+    {
+        tsanhandover::CrossThreadEmit handOver;
+        emit closeCameraSignal();
+    }
 }
 
 void ImageProcessing::videoParameterSettings()
@@ -545,8 +559,12 @@ void ImageProcessing::takePhoto()
     // A page shot by hand is the page to compare the next turn with.
     if (m_watchPageTurns.load(std::memory_order_acquire) && !result.written.isEmpty())
         m_pageTurns.setReference(frame);
-    if (!result.errors.isEmpty())
-        emit photoFailedSignal(result.errors.join(QLatin1Char('\n')));
+    if (!result.errors.isEmpty()) {
+        const QString message = result.errors.join(QLatin1Char('\n'));
+        tsanhandover::CrossThreadEmit handOver;
+        emit photoFailedSignal(message);
+    }
+    tsanhandover::CrossThreadEmit handOver;
     emit sendTakePhotoImageSignal(result.written, 0);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/cache.h"
 #include "engine/ocrqueue.h"
+#include "engine/tsanhandover.h"
 #include "output/documentwriter.h"
 
 #include <QDir>
@@ -256,6 +257,7 @@ void ImageSavePDFOrTiffDialog::writeDocument(DocumentKind kind, const QVector<QL
     // Reported from the writer thread; queued to this dialog, so a report
     // arriving after the dialog is gone is dropped.
     const PageProgress progress = [this](int done, int all) {
+        tsanhandover::CrossThreadEmit handOver;
         QMetaObject::invokeMethod(
             this,
             [this, done, all] {
@@ -270,6 +272,8 @@ void ImageSavePDFOrTiffDialog::writeDocument(DocumentKind kind, const QVector<QL
     m_writer = QThread::create([=] {
         *outcome = kind == DocumentKind::Pdf ? writePdfAsNewFile(sources, directory, names, progress, textLayers)
                                              : writeTiffAsNewFile(sources, directory, names, progress);
+        // finished() carries the outcome to the dialog.
+        tsanhandover::publish();
     });
     connect(m_writer, &QThread::finished, this, [this, outcome] {
         m_writer->deleteLater();

@@ -1,6 +1,7 @@
 #include "app/cache.h"
 #include "engine/deskscene.h"
 #include "engine/imageprocessing.h"
+#include "engine/tsanhandover.h"
 #include "support/scriptedframesource.h"
 #include "support/workingdir.h"
 
@@ -43,6 +44,7 @@ public:
 public slots:
     void onFrame(QImage image)
     {
+        const tsanhandover::SlotDone slotDone;
         ++frames;
         last = image;
     }
@@ -439,6 +441,7 @@ private slots:
         QList<int> kinds;
         connect(&engine, &ImageProcessing::sendTakePhotoImageSignal, &receiver,
                 [&](QList<QString> paths, int kind) {
+                    const tsanhandover::SlotDone slotDone;
                     written += paths;
                     kinds << kind;
                     // Raised while the engine still waits in its photograph: it must not be lost.

@@ -5,9 +5,11 @@
 #include "engine/pipeline.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
@@ -320,23 +322,42 @@ void TestPhoto::timeStampedNamesNeverClash()
     QCOMPARE(names.size(), 10);
     QCOMPARE(numbers.taken, 0);
 
-    // Another writer has taken every time stamp of the next few seconds: the
-    // capture gets the stamp with "_2" and leaves the other files alone.
+    // Another writer has taken every time stamp of a few seconds: a capture
+    // inside them gets the stamp with "_2" and leaves the other files alone.
+    // The taken window starts ahead of the clock, so it is complete before the
+    // capture, however slowly the files are made.
+    constexpr int kTakenMs = 5000;
     const QString taken = m_dir->filePath(QStringLiteral("taken"));
-    QDir().mkpath(taken);
     settings.userDocumentsLocation = taken;
-    const QDateTime start = QDateTime::currentDateTime();
-    for (int ms = 0; ms < 5000; ++ms) {
-        QFile file(timedPhotoNameForTest(taken, start.addMSecs(ms)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
+    qint64 leadMs = 1000;
+    QDateTime windowStart;
+    for (int attempt = 0;; ++attempt) {
+        QVERIFY2(attempt < 4, "the taken time stamps were never ready before their window began");
+        QVERIFY(QDir(taken).removeRecursively());
+        QVERIFY(QDir().mkpath(taken));
+        QElapsedTimer making;
+        making.start();
+        windowStart = QDateTime::currentDateTime().addMSecs(leadMs);
+        for (int ms = 0; ms < kTakenMs; ++ms) {
+            QFile file(timedPhotoNameForTest(taken, windowStart.addMSecs(ms)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        if (QDateTime::currentDateTime() < windowStart)
+            break;
+        leadMs = 2 * making.elapsed();
     }
+    while (QDateTime::currentDateTime() < windowStart)
+        QThread::msleep(qMax<qint64>(1, QDateTime::currentDateTime().msecsTo(windowStart)));
     const PhotoResult result =
         capturePhotos(drawDeskScene({640, 480}, {}), {}, {}, settings, standardOutputSizes(), numbers.source());
     QCOMPARE(result.written.size(), 1);
     QVERIFY2(result.written.first().endsWith(QStringLiteral("_2.jpg")), qPrintable(result.written.first()));
+    const QDateTime stamp = QDateTime::fromString(QFileInfo(result.written.first()).fileName().left(23),
+                                                  QStringLiteral("yyyy_MM_dd HH_mm_ss.zzz"));
+    QVERIFY2(stamp >= windowStart && stamp < windowStart.addMSecs(kTakenMs), qPrintable(result.written.first()));
     QVERIFY(QFileInfo(result.written.first()).size() > 0);
     const QStringList files = listing(taken);
-    QCOMPARE(files.size(), 5001);
+    QCOMPARE(files.size(), kTakenMs + 1);
     for (const QString &name : files)
         if (taken + QLatin1Char('/') + name != result.written.first())
             QCOMPARE(QFileInfo(taken + QLatin1Char('/') + name).size(), qint64(0));

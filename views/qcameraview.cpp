@@ -4,6 +4,7 @@
 
 #include "app/cache.h"
 #include "engine/imageprocessing.h"
+#include "engine/tsanhandover.h"
 #include "views/displayscaling.h"
 
 #include <QCoreApplication>
@@ -184,6 +185,7 @@ void QCameraView::videoSettingOpenWindow() {}
 
 void QCameraView::updateImage(QImage image)
 {
+    const tsanhandover::SlotDone slotDone;
     if (++m_picturesArrived <= m_staleUpTo)
         return;
     if (m_opening && !m_awaitingLoopClose) {
@@ -197,6 +199,7 @@ void QCameraView::updateImage(QImage image)
 
 void QCameraView::takePhotoImage(QList<QString> paths, int kind)
 {
+    const tsanhandover::SlotDone slotDone;
     emit sendTakePhotoImageSignal(paths, kind);
 }
 
