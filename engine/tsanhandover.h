@@ -8,7 +8,7 @@ namespace tsanhandover {
 
 #ifdef VORLANT_TSAN_BUILD
 // Makes every event's delivery take over what senders published with
-// CrossThreadEmit or publish(). Runs when the application starts; calling it
+// CrossThreadEmit. Runs when the application starts; calling it
 // again does nothing.
 void install();
 
@@ -24,10 +24,6 @@ public:
     CrossThreadEmit &operator=(const CrossThreadEmit &) = delete;
 };
 
-// Publishes what this thread wrote so far to the receivers of queued calls
-// posted later from inside Qt (a thread's finished() signal, for one).
-void publish();
-
 // Lives for the whole of a blocking-queued slot: publishes the slot's work
 // to the sender waiting for it.
 class SlotDone {
@@ -39,7 +35,6 @@ public:
 };
 #else
 inline void install() {}
-inline void publish() {}
 
 class CrossThreadEmit {
 public:

@@ -36,6 +36,11 @@ const QString kLogoPicture = QStringLiteral("/Resources/vorlant.png");
 const QString kIconFolder = QStringLiteral("/Resources/icon/");
 const QString kShutterSound = QStringLiteral("/Resources/shutter.wav");
 
+QString standardDirectoryChooser(QWidget *parent, const QString &start)
+{
+    return QFileDialog::getExistingDirectory(parent, QString(), start, QFileDialog::ShowDirsOnly);
+}
+
 // Pictures in the strip are stretched over the label from this size.
 const QSize kThumbnailPictureSize(200, 200);
 
@@ -58,7 +63,7 @@ QString appPath(const QString &relative)
 } // namespace
 
 MainWindowQCamera::MainWindowQCamera(QWidget *parent)
-    : QMainWindow(parent), m_ui(std::make_unique<Ui_MainWindowQCamera>())
+    : QMainWindow(parent), m_ui(std::make_unique<Ui_MainWindowQCamera>()), m_directoryChooser(standardDirectoryChooser)
 {
     Config *config = Cache::config;
     m_ui->setupUi(this);
@@ -480,8 +485,7 @@ void MainWindowQCamera::on_btnOpenUserWorkDir_2_clicked()
 
 void MainWindowQCamera::on_btnSelectWorkDir_2_clicked()
 {
-    const QString chosen = QFileDialog::getExistingDirectory(this, QString(), Cache::config->userDocumentsLocation,
-                                                             QFileDialog::ShowDirsOnly);
+    const QString chosen = m_directoryChooser(this, Cache::config->userDocumentsLocation);
     if (chosen.isEmpty())
         return;
     Cache::config->update([&chosen](ConfigValues &v) { v.userDocumentsLocation = chosen; });

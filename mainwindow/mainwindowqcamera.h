@@ -4,9 +4,10 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <initializer_list>
-
 #include <memory>
+#include <utility>
 
 class CameraViewDialog;
 class ImageMergingDialog;
@@ -34,6 +35,11 @@ public:
 
     // The camera that is not the main one: 2 for 0, 0 for 2, else the main index itself.
     static int secondaryCameraIndex(int mainIndex);
+
+    // Asks for the work folder, starting at `start`; an empty answer is a
+    // cancel. The standard folder dialog unless a test stands in for it.
+    using DirectoryChooser = std::function<QString(QWidget *parent, const QString &start)>;
+    void setDirectoryChooser(DirectoryChooser chooser) { m_directoryChooser = std::move(chooser); }
 
 private slots:
     void on_btnleft_2_clicked();
@@ -107,4 +113,5 @@ private:
     bool m_timedShooting = false;
     bool m_videoRecording = false;
     ShutterSound *m_shutterSound = nullptr;
+    DirectoryChooser m_directoryChooser;
 };

@@ -268,17 +268,23 @@ void ImageSavePDFOrTiffDialog::writeDocument(DocumentKind kind, const QVector<QL
             },
             Qt::QueuedConnection);
     };
-    auto outcome = std::make_shared<DocumentOutcome>();
     m_writer = QThread::create([=] {
-        *outcome = kind == DocumentKind::Pdf ? writePdfAsNewFile(sources, directory, names, progress, textLayers)
-                                             : writeTiffAsNewFile(sources, directory, names, progress);
-        // finished() carries the outcome to the dialog.
-        tsanhandover::publish();
-    });
-    connect(m_writer, &QThread::finished, this, [this, outcome] {
-        m_writer->deleteLater();
-        m_writer = nullptr;
-        documentWritten(*outcome);
+        const DocumentOutcome written = kind == DocumentKind::Pdf
+                                            ? writePdfAsNewFile(sources, directory, names, progress, textLayers)
+                                            : writeTiffAsNewFile(sources, directory, names, progress);
+        // The writer hands over its outcome itself, rather than through
+        // finished(), so that the whole hand-over is ours; the dialog then
+        // joins the thread, which has nothing left to do.
+        tsanhandover::CrossThreadEmit handOver;
+        QMetaObject::invokeMethod(
+            this,
+            [this, written] {
+                m_writer->wait();
+                delete m_writer;
+                m_writer = nullptr;
+                documentWritten(written);
+            },
+            Qt::QueuedConnection);
     });
     m_writer->start();
 }

@@ -15,7 +15,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,12 +37,10 @@ const QString kUnred =
 const QString kRecording = QStringLiteral("录像中......");
 const QString kTimed = QStringLiteral("定时拍摄中......");
 
-// Closes every modal box as soon as it shows, noting "title|text"; a file
-// dialog is answered by `chooseDirectory` (empty: cancelled).
+// Closes every modal box as soon as it shows, noting "title|text".
 class ModalCloser : public QObject {
 public:
     QStringList seen;
-    QString chooseDirectory;
 
     ModalCloser()
     {
@@ -52,14 +49,6 @@ public:
             if (auto *box = qobject_cast<QMessageBox *>(modal)) {
                 seen << box->windowTitle() + QLatin1Char('|') + box->text();
                 box->button(QMessageBox::Ok)->click();
-            } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
-                seen << QStringLiteral("file dialog|") + files->directory().absolutePath();
-                if (chooseDirectory.isEmpty()) {
-                    files->reject();
-                } else {
-                    files->setDirectory(chooseDirectory);
-                    QMetaObject::invokeMethod(files, "accept");
-                }
             }
         });
         m_timer.start(20);
@@ -689,10 +678,13 @@ private slots:
         {
             MainWindowQCamera window;
             window.show();
-            ModalCloser closer;
-            closer.chooseDirectory = choose ? chosen : QString();
+            QStringList startedAt;
+            window.setDirectoryChooser([&](QWidget *, const QString &start) {
+                startedAt << start;
+                return choose ? chosen : QString();
+            });
             click(window, "btnSelectWorkDir_2");
-            QCOMPARE(closer.seen, QStringList{"file dialog|" + m_work});
+            QCOMPARE(startedAt, QStringList{m_work});
             QCOMPARE(child<QLineEdit>(window, "lbUserWorkDir_2")->text(), choose ? chosen : m_work);
         }
         QSettings written(m_wd->file("system.ini"), QSettings::IniFormat);

@@ -1,5 +1,6 @@
 #include "views/videorecorder.h"
 
+#include "engine/tsanhandover.h"
 #include "views/mjpegaviwriter.h"
 
 #include <QDebug>
@@ -254,6 +255,7 @@ void VideoRecorder::work()
         m_picture.release();
     }
     m_doneWake.notify_all();
+    tsanhandover::CrossThreadEmit handOver;
     emit finishedSignal();
 }
 
