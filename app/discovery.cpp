@@ -1,13 +1,10 @@
 #include "app/discovery.h"
 
 #include "app/deviceprobe.h"
-#include "engine/mediafilesource.h"
+#include "app/mediafile.h"
 
 #include <QDebug>
 #include <QFileInfo>
-
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <cerrno>
 #include <cstdio>
@@ -20,26 +17,6 @@ QString fixedText(const __u8 *field, size_t size)
 {
     const char *text = reinterpret_cast<const char *>(field);
     return QString::fromUtf8(text, static_cast<int>(strnlen(text, size)));
-}
-
-// Reads the one frame size of a still image or a video file; an invalid size when unreadable.
-QSize mediaFrameSize(const QString &path)
-{
-    const std::string name = path.toStdString();
-    if (!QFileInfo(path).isFile())
-        return {};
-    if (cv::haveImageReader(name)) {
-        const cv::Mat still = cv::imread(name, cv::IMREAD_COLOR);
-        if (!still.empty())
-            return QSize(still.cols, still.rows);
-    }
-    cv::VideoCapture video;
-    if (!openVideoFile(video, name))
-        return {};
-    cv::Mat frame;
-    if (!video.read(frame) || frame.empty())
-        return {};
-    return QSize(frame.cols, frame.rows);
 }
 
 } // namespace

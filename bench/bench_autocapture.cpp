@@ -1,6 +1,6 @@
 #include "bench.h"
 
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/pageturndetector.h"
 
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 #include "bench.h"
 
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/photonaming.h"
-#include "output/documentwriter.h"
+#include "documents/documentwriter.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "bench.h"
 
-#include "engine/printedsheet.h"
+#include "scenes/printedsheet.h"
 #include "engine/detection.h"
 #include "engine/ocrqueue.h"
 #include "engine/photo.h"

@@ -1,10 +1,10 @@
 #include "bench.h"
 
-#include "engine/printedsheet.h"
+#include "scenes/printedsheet.h"
 #include "engine/detection.h"
 #include "engine/ocrqueue.h"
 #include "engine/photo.h"
-#include "output/documentwriter.h"
+#include "documents/documentwriter.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

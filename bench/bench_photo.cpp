@@ -1,6 +1,6 @@
 #include "bench.h"
 
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/detection.h"
 #include "engine/frameconversion.h"
 #include "engine/photo.h"

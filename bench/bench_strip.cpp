@@ -4,7 +4,7 @@
 
 #include "app/cache.h"
 #include "app/discovery.h"
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/frameconversion.h"
 #include "mainwindow/mainwindowqcamera.h"
 

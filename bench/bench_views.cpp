@@ -4,11 +4,11 @@
 #include "bench.h"
 
 #include "app/cache.h"
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/frameconversion.h"
 #include "views/displayscaling.h"
 #include "views/qcameraview.h"
-#include "views/videorecorder.h"
+#include "recording/videorecorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,7 +6,6 @@
 #include <QThread>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio/registry.hpp>
 
 #include <cerrno>
 #include <cmath>
@@ -70,16 +69,6 @@ double VideoDeviceSource::get(int propId) const
 void VideoDeviceSource::release()
 {
     m_capture.release();
-}
-
-bool openVideoFile(cv::VideoCapture &video, const std::string &path)
-{
-    for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
-        if (cv::videoio_registry::hasBackend(static_cast<cv::VideoCaptureAPIs>(backend)) &&
-            video.open(path, backend))
-            return true;
-    }
-    return false;
 }
 
 MediaFileSource::MediaFileSource(const QString &path) : m_path(path) {}

@@ -4,7 +4,7 @@
 #include "engine/detection.h"
 #include "engine/frameconversion.h"
 #include "engine/pipeline.h"
-#include "engine/tsanhandover.h"
+#include "sanitizers/tsanhandover.h"
 #include "engine/videodevicesource.h"
 
 #include <QDebug>

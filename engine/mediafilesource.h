@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/mediafile.h"
 #include "engine/framesource.h"
 
 #include <opencv2/videoio.hpp>
@@ -8,11 +9,6 @@
 #include <QString>
 
 #include <string>
-
-// Opens a video file with the file back ends only (FFmpeg, then OpenCV's own
-// Motion-JPEG reader): the automatic choice would start GStreamer and probe
-// camera buses first, which is slow and noisy for a plain file.
-bool openVideoFile(cv::VideoCapture &video, const std::string &path);
 
 // The camera stand-in: a video file or a still image played as if it were a
 // camera, paced at the medium's own rate and started again at its end.

@@ -3,7 +3,7 @@
 #include "ui_imagemergingdialog.h"
 
 #include "app/cache.h"
-#include "output/documentwriter.h"
+#include "documents/documentwriter.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,8 +4,8 @@
 
 #include "app/cache.h"
 #include "engine/ocrqueue.h"
-#include "engine/tsanhandover.h"
-#include "output/documentwriter.h"
+#include "sanitizers/tsanhandover.h"
+#include "documents/documentwriter.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 // Writes the demo desk scene as a short Motion-JPEG AVI, through a temporary
 // name so that an interrupted build never leaves a broken file in place.
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 
 #include <opencv2/videoio.hpp>
 

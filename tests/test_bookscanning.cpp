@@ -1,6 +1,6 @@
 #include "app/cache.h"
 #include "app/discovery.h"
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "mainwindow/mainwindowqcamera.h"
 #include "output/imagesavepdfortiffdialog.h"
 #include "support/messageboxes.h"

@@ -1,5 +1,5 @@
 #include "app/discovery.h"
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/mediafilesource.h"
 #include "support/fakedeviceprobe.h"
 

@@ -1,7 +1,7 @@
 #include "app/cache.h"
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/imageprocessing.h"
-#include "engine/tsanhandover.h"
+#include "sanitizers/tsanhandover.h"
 #include "support/scriptedframesource.h"
 #include "support/workingdir.h"
 

@@ -1,4 +1,4 @@
-#include "engine/printedsheet.h"
+#include "scenes/printedsheet.h"
 #include "engine/detection.h"
 #include "engine/ocrqueue.h"
 #include "engine/photo.h"

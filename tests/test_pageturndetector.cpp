@@ -1,5 +1,5 @@
 #include "app/cache.h"
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/imageprocessing.h"
 #include "engine/pageturndetector.h"
 #include "support/scriptedframesource.h"

@@ -1,4 +1,4 @@
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/detection.h"
 #include "engine/photo.h"
 #include "engine/photonaming.h"

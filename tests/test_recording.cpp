@@ -1,10 +1,10 @@
 #include "app/cache.h"
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 #include "engine/imageprocessing.h"
 #include "support/filesizelimit.h"
 #include "support/scriptedframesource.h"
 #include "views/qcameraview.h"
-#include "views/videorecorder.h"
+#include "recording/videorecorder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 
 #include "app/cache.h"
 #include "engine/imageprocessing.h"
-#include "engine/tsanhandover.h"
+#include "sanitizers/tsanhandover.h"
 #include "views/displayscaling.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/videorecorder.h"
+#include "recording/videorecorder.h"
 
 #include <QImage>
 #include <QList>

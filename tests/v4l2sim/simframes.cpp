@@ -1,6 +1,6 @@
 #include "simframes.h"
 
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 
 #include <opencv2/imgcodecs.hpp>
 

@@ -1,4 +1,4 @@
-#include "views/mjpegaviwriter.h"
+#include "recording/mjpegaviwriter.h"
 
 #include <QCoreApplication>
 #include <QFile>

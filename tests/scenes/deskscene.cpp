@@ -1,4 +1,4 @@
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 
 #include <opencv2/imgproc.hpp>
 

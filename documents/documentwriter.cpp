@@ -1,7 +1,7 @@
-#include "output/documentwriter.h"
+#include "documents/documentwriter.h"
 
 #include "engine/frameconversion.h"
-#include "output/pdftextlayer.h"
+#include "documents/pdftextlayer.h"
 
 #include <QDebug>
 #include <QDir>

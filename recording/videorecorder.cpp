@@ -1,7 +1,7 @@
-#include "views/videorecorder.h"
+#include "recording/videorecorder.h"
 
-#include "engine/tsanhandover.h"
-#include "views/mjpegaviwriter.h"
+#include "sanitizers/tsanhandover.h"
+#include "recording/mjpegaviwriter.h"
 
 #include <QDebug>
 #include <QDir>

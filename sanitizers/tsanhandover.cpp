@@ -1,4 +1,4 @@
-#include "engine/tsanhandover.h"
+#include "sanitizers/tsanhandover.h"
 
 #ifdef VORLANT_TSAN_BUILD
 

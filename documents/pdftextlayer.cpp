@@ -1,4 +1,4 @@
-#include "output/pdftextlayer.h"
+#include "documents/pdftextlayer.h"
 
 #include <QTextCodec>
 

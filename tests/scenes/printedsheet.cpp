@@ -1,6 +1,6 @@
-#include "engine/printedsheet.h"
+#include "scenes/printedsheet.h"
 
-#include "engine/deskscene.h"
+#include "scenes/deskscene.h"
 
 #include <QFont>
 #include <QImage>

@@ -1,0 +1,52 @@
+#pragma once
+
+// Qt hands a queued call to the receiving thread under its own locks, in
+// libraries ThreadSanitizer does not instrument, so it cannot see that hand-over
+// and takes the receiver's use of the sender's data for a race. TSan builds mark
+// the hand-over here; other builds compile it away.
+namespace tsanhandover {
+
+#ifdef VORLANT_TSAN_BUILD
+// Makes every event's delivery take over what senders published with
+// CrossThreadEmit. Runs when the application starts; calling it
+// again does nothing.
+void install();
+
+// Wraps one emit whose receivers live in other threads. Publishes what the
+// sender wrote before it; leaves to Qt the event and argument copies Qt makes
+// inside the emit (freed later by the receiver); and, for a blocking-queued
+// emit, takes over what the receiver published with SlotDone.
+class CrossThreadEmit {
+public:
+    CrossThreadEmit();
+    ~CrossThreadEmit();
+    CrossThreadEmit(const CrossThreadEmit &) = delete;
+    CrossThreadEmit &operator=(const CrossThreadEmit &) = delete;
+};
+
+// Lives for the whole of a blocking-queued slot: publishes the slot's work
+// to the sender waiting for it.
+class SlotDone {
+public:
+    SlotDone() = default;
+    ~SlotDone();
+    SlotDone(const SlotDone &) = delete;
+    SlotDone &operator=(const SlotDone &) = delete;
+};
+#else
+inline void install() {}
+
+class CrossThreadEmit {
+public:
+    CrossThreadEmit() {}
+    ~CrossThreadEmit() {}
+};
+
+class SlotDone {
+public:
+    SlotDone() {}
+    ~SlotDone() {}
+};
+#endif
+
+} // namespace tsanhandover
