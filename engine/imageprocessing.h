@@ -42,6 +42,8 @@ public:
     static constexpr int kAutoExposure = CameraDevice::kAutoExposure;
     // Time without a frame after which the loop opens its camera again.
     static constexpr int kStallReopenMs = CameraDevice::kStallReopenMs;
+    // How far the photograph worker stands back from the capture loop.
+    static constexpr int kPhotoWorkerNiceness = 5;
 
     explicit ImageProcessing(QObject *parent = nullptr);
     // Ends the loop, then writes the photographs still queued.
@@ -182,6 +184,7 @@ private:
     cv::Mat m_pendingReference;
 
     // Last, so that it is the first member to go: queued photographs still
-    // use the members above.
-    JobQueue m_photos;
+    // use the members above. Below the loop's priority: on a busy processor
+    // the preview goes first and the photograph takes a little longer.
+    JobQueue m_photos{kPhotoWorkerNiceness};
 };

@@ -1,6 +1,13 @@
 #include "engine/jobqueue.h"
 
+#include "app/logging.h"
+
+#include <cerrno>
+#include <cstring>
 #include <utility>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 JobQueue::~JobQueue()
 {
@@ -39,6 +46,14 @@ int JobQueue::pending() const
 
 void JobQueue::work()
 {
+    if (m_niceness != 0) {
+        // Linux takes a thread id here and changes that thread alone.
+        const auto self = static_cast<id_t>(::gettid());
+        errno = 0;
+        const int current = ::getpriority(PRIO_PROCESS, self);
+        if (errno == 0 && ::setpriority(PRIO_PROCESS, self, current + m_niceness) != 0)
+            qCDebug(lcCapture) << "worker priority unchanged:" << std::strerror(errno);
+    }
     for (;;) {
         std::function<void()> job;
         {

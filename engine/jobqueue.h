@@ -11,7 +11,9 @@
 // what is still queued and then ends it.
 class JobQueue {
 public:
-    JobQueue() = default;
+    // `niceness` lowers the worker's scheduling priority below its creator's:
+    // on a busy processor the threads it shares it with go first.
+    explicit JobQueue(int niceness = 0) : m_niceness(niceness) {}
     ~JobQueue();
     JobQueue(const JobQueue &) = delete;
     JobQueue &operator=(const JobQueue &) = delete;
@@ -28,6 +30,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
+    const int m_niceness;
     int m_running = 0;
     bool m_stopping = false;
     std::thread m_thread;
