@@ -49,6 +49,8 @@ public:
     void setFrameWidth(int width) { m_frameWidth.store(width); }
     void setFrameHeight(int height) { m_frameHeight.store(height); }
     bool isOpen() const { return m_cameraOpen.load(std::memory_order_acquire); }
+    // The loop is not running: nothing reads until the camera is opened again.
+    void markNotReading() { m_cameraOpen.store(false, std::memory_order_release); }
     // Raised by every open or close the GUI thread asks for.
     quint64 generation() const;
 

@@ -79,12 +79,14 @@ void ImageProcessing::setFrameSourceFactory(FrameSourceFactory factory)
 void ImageProcessing::begin()
 {
     m_running.store(true, std::memory_order_release);
+    m_device.markNotReading();
     start(InheritPriority);
 }
 
 void ImageProcessing::end()
 {
     m_running.store(false, std::memory_order_release);
+    m_device.markNotReading();
     quit();
     wait(kEndWaitMs);
 }
