@@ -66,21 +66,29 @@ private slots:
         const QString version = QStringLiteral("^vorlant %1\\n$").arg(QRegularExpression::escape(VORLANT_VERSION));
         const QString english = QStringLiteral("(?s)^Usage: \\S*vorlant \\[options\\].*--version"
                                                ".*--camera-files <files>.*VORLANT_CAMERA_FILES");
-        QTest::newRow("version") << QStringList{"--version"} << "C" << "" << 0 << version << "^$";
-        QTest::newRow("short version") << QStringList{"-v"} << "en_US.UTF-8" << "" << 0 << version << "^$";
-        QTest::newRow("help in English") << QStringList{"--help"} << "en_US.UTF-8" << "" << 0 << english << "^$";
-        QTest::newRow("help in Chinese") << QStringList{"-h"} << "zh_CN.UTF-8" << "" << 0
-                                         << "(?s)用冒号分隔的媒体文件.*VORLANT_CAMERA_FILES" << "^$";
-        QTest::newRow("help without a translation") << QStringList{"--help"} << "de_DE.UTF-8" << "" << 0
-                                                    << "用冒号分隔的媒体文件" << "^$";
-        QTest::newRow("help despite a mistake") << QStringList{"--bogus", "--help"} << "en_US.UTF-8" << "" << 0
-                                                << english << "^$";
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << "en_US.UTF-8" << "offscreen" << 1 << "^$"
+        QTest::newRow("version") << QStringList{"--version"} << "C"
+                                 << "" << 0 << version << "^$";
+        QTest::newRow("short version") << QStringList{"-v"} << "en_US.UTF-8"
+                                       << "" << 0 << version << "^$";
+        QTest::newRow("help in English") << QStringList{"--help"} << "en_US.UTF-8"
+                                         << "" << 0 << english << "^$";
+        QTest::newRow("help in Chinese") << QStringList{"-h"} << "zh_CN.UTF-8"
+                                         << "" << 0 << "(?s)用冒号分隔的媒体文件.*VORLANT_CAMERA_FILES"
+                                         << "^$";
+        QTest::newRow("help without a translation") << QStringList{"--help"} << "de_DE.UTF-8"
+                                                    << "" << 0 << "用冒号分隔的媒体文件"
+                                                    << "^$";
+        QTest::newRow("help despite a mistake") << QStringList{"--bogus", "--help"} << "en_US.UTF-8"
+                                                << "" << 0 << english << "^$";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << "en_US.UTF-8"
+                                        << "offscreen" << 1 << "^$"
                                         << "vorlant: Unknown option 'bogus'.\\nType vorlant --help";
-        QTest::newRow("stray argument") << QStringList{"photo.jpg"} << "en_US.UTF-8" << "offscreen" << 1 << "^$"
+        QTest::newRow("stray argument") << QStringList{"photo.jpg"} << "en_US.UTF-8"
+                                        << "offscreen" << 1 << "^$"
                                         << "vorlant: Unexpected arguments: photo.jpg\\n";
-        QTest::newRow("option without its list") << QStringList{"--camera-files"} << "en_US.UTF-8" << "offscreen"
-                                                 << 1 << "^$" << "Missing value after '--camera-files'";
+        QTest::newRow("option without its list") << QStringList{"--camera-files"} << "en_US.UTF-8"
+                                                 << "offscreen" << 1 << "^$"
+                                                 << "Missing value after '--camera-files'";
     }
     void answers()
     {
@@ -121,8 +129,8 @@ private slots:
         vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), {"--camera-files", demo});
         QVERIFY(vorlant.waitForStarted());
         const QString warning = QStringLiteral("^(警告|Warning)$");
-        QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty() || !x.findWindows(warning).isEmpty()
-                                     || vorlant.state() == QProcess::NotRunning,
+        QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty() || !x.findWindows(warning).isEmpty() ||
+                                     vorlant.state() == QProcess::NotRunning,
                                  40000);
         const bool warned = !x.findWindows(warning).isEmpty();
         const bool running = vorlant.state() == QProcess::Running;
