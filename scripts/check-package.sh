@@ -7,7 +7,9 @@
 #
 #   scripts/check-package.sh [build-dir]
 #
-# The root is made once by debootstrap and kept in <build-dir>/package-root.
+# The root is made once by debootstrap and kept outside the build directory
+# ($VORLANT_PACKAGE_ROOT, by default ~/.cache/vorlant/package-root), so that a
+# clean clone does not fetch a whole Debian again.
 # The install part needs root, debootstrap and the Debian mirror (the first
 # bookworm source of /etc/apt, or $VORLANT_DEBIAN_MIRROR); without them it
 # says why and ends with 77, the code a test runner counts as skipped.
@@ -17,7 +19,9 @@ export LC_ALL=C
 ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$(cd "${1:-$ROOT_DIR/build}" && pwd)"
 SKIPPED=77
-CHROOT="$BUILD/package-root/bookworm"
+ROOT_CACHE="${VORLANT_PACKAGE_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/vorlant/package-root}"
+CHROOT="$ROOT_CACHE/bookworm"
+mkdir -p "$BUILD/package-root"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit "$SKIPPED"; }
@@ -59,6 +63,11 @@ host="$(echo "$mirror" | sed -E 's#^[a-z]+://([^/:]+).*#\1#')"
 port=80
 case "$mirror" in https://*) port=443 ;; esac
 timeout 10 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null || skip "the mirror $mirror cannot be reached"
+
+# One check at a time uses the kept root (several build trees may share it).
+mkdir -p "$ROOT_CACHE"
+exec 9>"$ROOT_CACHE/lock"
+flock 9
 
 MOUNTED=""
 cleanup() {
