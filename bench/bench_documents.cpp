@@ -71,7 +71,7 @@ int benchMerge()
         QElapsedTimer timer;
         timer.start();
         const auto [first, second] = loadPhotographPair(sources[0], sources[1]);
-        const QImage merged = mergeImages(first, second, true);
+        const QImage merged = mergeImages(first.picture, second.picture, true);
         const SaveOutcome outcome = saveImageAsNewFile(merged, dir.path(), QStringLiteral("jpg"), 80,
                                                        [&](int attempt) { return attempt == 1 ? out : QString(); });
         samples.push_back(timer.nsecsElapsed() / 1e6);

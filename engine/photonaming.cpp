@@ -329,3 +329,26 @@ NameCandidates configuredNames(const ConfigValues &settings, const QString &dire
         return timedPhotoName(directory, stamp, suffix, attempt);
     };
 }
+
+ReservedName reserveName(const NameCandidates &names)
+{
+    ReservedName reserved;
+    // The copy carries the candidates' own state (the time stamp once read) into the later attempts.
+    NameCandidates source = names;
+    int attempt = 1;
+    for (; attempt <= kMaxNameAttempts; ++attempt) {
+        const QString candidate = source(attempt);
+        if (candidate.isEmpty())
+            break;
+        if (!QFileInfo::exists(candidate)) {
+            reserved.path = candidate;
+            break;
+        }
+    }
+    if (reserved.path.isEmpty())
+        return reserved;
+    reserved.candidates = [source, path = reserved.path, attempt](int next) mutable {
+        return next == 1 ? path : source(attempt + next - 1);
+    };
+    return reserved;
+}

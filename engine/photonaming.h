@@ -60,3 +60,12 @@ SaveOutcome moveAsNewFile(const QString &tempPath, const QString &directory, con
 // every attempt, or the time with "_2", "_3", ... for files of the same millisecond.
 NameCandidates configuredNames(const ConfigValues &settings, const QString &directory, const QString &suffix,
                                const std::function<int()> &nextNumber);
+
+// The name of a file that is written later, chosen now: the first candidate
+// not yet taken, so that its running number or time stamp is that of the
+// moment asked and files written meanwhile come after it.
+struct ReservedName {
+    QString path;            // empty when no candidate was free
+    NameCandidates candidates; // `path` first, then the candidates after it
+};
+ReservedName reserveName(const NameCandidates &names);

@@ -9,12 +9,12 @@ VORLANT_PACKAGES=(
   qtbase5-dev qtbase5-dev-tools
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   fonts-dejavu-core fonts-wqy-microhei
-  libhpdf-dev
+  libhpdf-dev libtiff-dev zlib1g-dev
   libavformat-dev libavcodec-dev libavutil-dev
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
   qtmultimedia5-dev libqt5multimedia5-plugins
 )
-VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data desktop-file-utils appstream)
+VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data qpdf desktop-file-utils appstream)
 
 vorlant_install() {
   local missing=()

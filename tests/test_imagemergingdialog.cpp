@@ -1,6 +1,7 @@
 #include "app/cache.h"
 #include "output/imagemergingdialog.h"
 #include "support/messageboxes.h"
+#include "support/thumbnails.h"
 
 #include <QBoxLayout>
 #include <QDir>
@@ -129,6 +130,7 @@ private slots:
         for (const QString &path : paths)
             dialog.setImage({path});
         auto *box1 = dialog.findChild<QLabel *>(QStringLiteral("imagebox1"));
+        settleThumbnails();
         QVERIFY(!box1->pixmap(Qt::ReturnByValue).isNull());
         dialog.findChild<QPushButton *>(QStringLiteral("btnSave"))->click();
         const QImage merged(m_work.filePath("IMG_12.jpg"));
