@@ -9,7 +9,7 @@ VORLANT_PACKAGES=(
   qtbase5-dev qtbase5-dev-tools
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   fonts-dejavu-core fonts-wqy-microhei
-  libhpdf-dev libtiff-dev zlib1g-dev
+  libhpdf-dev libtiff-dev zlib1g-dev libjpeg-dev
   libavformat-dev libavcodec-dev libavutil-dev
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
   qtmultimedia5-dev libqt5multimedia5-plugins

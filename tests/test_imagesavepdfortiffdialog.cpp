@@ -1,12 +1,16 @@
 #include "app/cache.h"
 #include "output/imagesavepdfortiffdialog.h"
+#include "support/fakeworker.h"
 #include "support/messageboxes.h"
 #include "support/thumbnails.h"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -302,6 +306,95 @@ private slots:
             QTRY_COMPARE(saved.count(), 1);
             QVERIFY(QFileInfo(document).size() > 0);
         }
+    }
+
+    // While a document is read or written the pages and the name are those of
+    // the click: a photograph taken meanwhile numbers after it and stays
+    // collected, and reopening the dialog does not empty it.
+    void busyDialogKeepsLaterPhotographs_data()
+    {
+        QTest::addColumn<bool>("ocr");
+        QTest::newRow("writing") << false;
+        QTest::newRow("recognising, then writing") << true;
+    }
+    void busyDialogKeepsLaterPhotographs()
+    {
+        QFETCH(bool, ocr);
+        // A worker that reads each page as its own file name, slowly enough for photographs to arrive.
+        const ScopedOcrWorker worker(writeWorkerScript(
+            m_sources.filePath("worker.sh"), "sleep 0.3; printf '10 10 200 20\\t%s\\n' \"$(basename \"$1\" .jpg)\""));
+        MessageBoxCloser boxes;
+        ImageSavePDFOrTiffDialog dialog;
+        dialog.show();
+        dialog.findChild<QCheckBox *>(QStringLiteral("checkOcr"))->setChecked(ocr);
+        QStringList sources;
+        for (int i = 0; i < 5; ++i)
+            sources << makeSource(m_sources.path(), "jpg 400x300", i);
+        dialog.setImage(sources.mid(0, 3));
+        QSignalSpy saved(&dialog, &ImageSavePDFOrTiffDialog::saveImageMergingSignals);
+        dialog.findChild<QPushButton *>(QStringLiteral("btnSavePDF"))->click();
+
+        Cache::config->takeNextNumber(); // a photograph taken meanwhile
+        dialog.setImage({sources[3]});
+        dialog.close(); // the main window's toggle: closed, then emptied and shown again
+        QVERIFY(!dialog.init());
+        dialog.show();
+        dialog.setImage({sources[4]});
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 30000);
+
+        const QString pdf = saved[0][0].value<QList<QString>>().value(0);
+        QCOMPARE(pdf, m_work.filePath("IMG_7.pdf"));
+        QCOMPARE(pageOrientations(pdf).size(), 3);
+        for (int page = 1; ocr && page <= 3; ++page)
+            QCOMPARE(run("pdftotext", {"-f", QString::number(page), "-l", QString::number(page), pdf, "-"}).trimmed(),
+                     QStringLiteral("s%1").arg(page - 1));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(boxes.seen, QStringList());
+        QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("Image_2"))->text().isEmpty());
+        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("Image_3"))->text(), QStringLiteral("Image"));
+
+        // The two kept photographs make the next document.
+        dialog.findChild<QCheckBox *>(QStringLiteral("checkOcr"))->setChecked(false);
+        dialog.findChild<QPushButton *>(QStringLiteral("btnSavePDF"))->click();
+        QTRY_COMPARE(saved.count(), 2);
+        QCOMPARE(saved[1][0].value<QList<QString>>().value(0), m_work.filePath("IMG_9.pdf"));
+        QCOMPARE(pageOrientations(m_work.filePath("IMG_9.pdf")).size(), 2);
+        QTRY_VERIFY(!dialog.isVisible());
+    }
+
+    // Cancelling recognition, or quitting during it, writes nothing and does
+    // not wait for the workers.
+    void recognitionStopsWithoutWriting_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("cancel button") << false;
+        QTest::newRow("quitting") << true;
+    }
+    void recognitionStopsWithoutWriting()
+    {
+        QFETCH(bool, quit);
+        const ScopedOcrWorker worker(writeWorkerScript(m_sources.filePath("slow.sh"), "exec sleep 60"));
+        auto dialog = std::make_unique<ImageSavePDFOrTiffDialog>();
+        dialog->show();
+        dialog->findChild<QCheckBox *>(QStringLiteral("checkOcr"))->setChecked(true);
+        for (int i = 0; i < 3; ++i)
+            dialog->setImage({makeSource(m_sources.path(), "jpg 40x30", i)});
+        dialog->findChild<QPushButton *>(QStringLiteral("btnSavePDF"))->click();
+        QProgressDialog *progress = nullptr;
+        QTRY_VERIFY((progress = dialog->findChild<QProgressDialog *>()) && progress->isVisible());
+
+        QElapsedTimer clock;
+        clock.start();
+        if (quit) {
+            dialog.reset();
+        } else {
+            progress->findChild<QPushButton *>()->click();
+            QVERIFY(!dialog->isBusy());
+            QVERIFY(dialog->findChild<QLabel *>(QStringLiteral("Image_3"))->text().isEmpty());
+        }
+        QVERIFY(clock.elapsed() < 2000);
+        QTest::qWait(300);
+        QCOMPARE(written(), QStringList());
     }
 };
 
