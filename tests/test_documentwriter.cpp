@@ -1,6 +1,6 @@
 #include "documents/documentwriter.h"
 #include "support/filesizelimit.h"
-#include "support/hugepng.h"
+#include "scenes/hugepng.h"
 
 #include <QDir>
 #include <QProcess>

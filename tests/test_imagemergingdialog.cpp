@@ -1,6 +1,6 @@
 #include "app/cache.h"
 #include "output/imagemergingdialog.h"
-#include "support/hugepng.h"
+#include "scenes/hugepng.h"
 #include "support/messageboxes.h"
 #include "support/thumbnails.h"
 

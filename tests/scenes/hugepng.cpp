@@ -1,4 +1,4 @@
-#include "support/hugepng.h"
+#include "scenes/hugepng.h"
 
 #include <QFile>
 #include <QtEndian>
