@@ -1,11 +1,11 @@
 #include "documents/documentwriter.h"
 
 #include "app/logging.h"
+#include "documents/documenttexts.h"
 #include "documents/jpegframe.h"
 #include "documents/pdftextlayer.h"
 #include "documents/pdfwriter.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -30,11 +30,6 @@ constexpr qint64 kClassicTiffRawBytes = qint64(2) << 30;
 constexpr int kBandRows = 128;
 constexpr int kRgbSamples = 3;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Documents", text);
-}
-
 DocumentOutcome failed(const QString &error, const QList<SourceProblem> &leftOut)
 {
     DocumentOutcome outcome;
@@ -45,7 +40,7 @@ DocumentOutcome failed(const QString &error, const QList<SourceProblem> &leftOut
 
 QString noneReadableMessage(const QList<SourceProblem> &leftOut)
 {
-    return tr("没有一张图像能够读取，文件未保存。") + QLatin1Char('\n') + leftOutMessage(leftOut);
+    return Documents::tr("没有一张图像能够读取，文件未保存。") + QLatin1Char('\n') + leftOutMessage(leftOut);
 }
 
 NameCandidates exactlyThisName(const QString &path)
@@ -57,11 +52,11 @@ NameCandidates exactlyThisName(const QString &path)
 QString undecodedJpegReason(const JpegFrame &frame, const QString &problem)
 {
     if (!frame.complete)
-        return tr("JPEG 文件不完整");
+        return Documents::tr("JPEG 文件不完整");
     if (frame.precision != 8)
-        return tr("不支持 %1 位的 JPEG").arg(frame.precision);
+        return Documents::tr("不支持 %1 位的 JPEG").arg(frame.precision);
     if (frame.height == 0)
-        return tr("JPEG 文件头中没有图像高度");
+        return Documents::tr("JPEG 文件头中没有图像高度");
     return problem;
 }
 
@@ -73,11 +68,11 @@ DocumentOutcome guarded(const QString &what, Write write)
     try {
         return write();
     } catch (const std::bad_alloc &) {
-        return failed(tr("写入%1时内存不足，文件未保存").arg(what), {});
+        return failed(Documents::tr("写入%1时内存不足，文件未保存").arg(what), {});
     } catch (const std::exception &e) {
-        return failed(tr("写入%1时出错（%2），文件未保存").arg(what, QString::fromLocal8Bit(e.what())), {});
+        return failed(Documents::tr("写入%1时出错（%2），文件未保存").arg(what, QString::fromLocal8Bit(e.what())), {});
     } catch (...) {
-        return failed(tr("写入%1时出错，文件未保存").arg(what), {});
+        return failed(Documents::tr("写入%1时出错，文件未保存").arg(what), {});
     }
 }
 
@@ -155,11 +150,11 @@ DocumentOutcome buildPdf(const QStringList &sources, const QString &directory, c
             progress(i + 1, total);
     }
     if (!pdf.errorString().isEmpty())
-        return failed(tr("写入PDF时出错（%1），文件未保存").arg(pdf.errorString()), outcome.leftOut);
+        return failed(Documents::tr("写入PDF时出错（%1），文件未保存").arg(pdf.errorString()), outcome.leftOut);
     if (outcome.pages == 0)
         return failed(noneReadableMessage(outcome.leftOut), outcome.leftOut);
     if (!pdf.finish({title, documentCreator(), QDateTime::currentDateTime()}))
-        return failed(tr("写入PDF时出错（%1），文件未保存").arg(pdf.errorString()), outcome.leftOut);
+        return failed(Documents::tr("写入PDF时出错（%1），文件未保存").arg(pdf.errorString()), outcome.leftOut);
     const SaveOutcome saved = moveAsNewFile(temporary.release(), directory, names);
     outcome.path = saved.path;
     outcome.error = saved.error;
@@ -237,7 +232,7 @@ DocumentOutcome buildTiff(const QStringList &sources, const QString &directory, 
     std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(
         TIFFOpenExt(QFile::encodeName(temporary.path()).constData(), mode, options.get()), TIFFClose);
     if (!tiff)
-        return failed(tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), {});
+        return failed(Documents::tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), {});
 
     const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1();
     const int total = int(sources.size());
@@ -247,7 +242,7 @@ DocumentOutcome buildTiff(const QStringList &sources, const QString &directory, 
             outcome.leftOut.append({i, sources.at(i), decoded.problem});
         } else {
             if (!writeTiffPage(tiff.get(), decoded.picture, stamp))
-                return failed(tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), outcome.leftOut);
+                return failed(Documents::tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), outcome.leftOut);
             ++outcome.pages;
         }
         if (progress)
@@ -260,7 +255,7 @@ DocumentOutcome buildTiff(const QStringList &sources, const QString &directory, 
     const int flushed = TIFFFlush(open);
     TIFFClose(open);
     if (!flushed || !tiffError.isEmpty())
-        return failed(tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), outcome.leftOut);
+        return failed(Documents::tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), outcome.leftOut);
     const SaveOutcome saved = moveAsNewFile(temporary.release(), directory, names);
     outcome.path = saved.path;
     outcome.error = saved.error;
@@ -280,7 +275,7 @@ std::pair<DecodedPhotograph, DecodedPhotograph> loadPhotographPair(const QString
         try {
             return loadPhotograph(second);
         } catch (...) {
-            return DecodedPhotograph{QImage(), tr("内存不足")};
+            return DecodedPhotograph{QImage(), Documents::tr("内存不足")};
         }
     });
     DecodedPhotograph firstImage = loadPhotograph(first);
@@ -339,6 +334,6 @@ QString leftOutMessage(const QList<SourceProblem> &leftOut)
         return {};
     QStringList lines;
     for (const SourceProblem &source : leftOut)
-        lines << tr("%1：%2").arg(source.path, source.reason);
-    return tr("以下图像未写入文件：") + QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
+        lines << Documents::tr("%1：%2").arg(source.path, source.reason);
+    return Documents::tr("以下图像未写入文件：") + QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
 }

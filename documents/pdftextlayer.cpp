@@ -1,8 +1,8 @@
 #include "documents/pdftextlayer.h"
 
+#include "documents/documenttexts.h"
 #include "documents/pdfwriter.h"
 
-#include <QCoreApplication>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -138,7 +138,7 @@ bool invisibleTextOperators(const TextLayerMetrics &metrics, const QList<OcrLine
         for (const Run &run : runs) {
             const double width = run.latin ? metrics.latinWidth(run.bytes) : kChineseWidth * run.bytes.size() / 2;
             if (width < 0) {
-                *error = QCoreApplication::translate("Documents", "无法计算文字宽度");
+                *error = Documents::tr("无法计算文字宽度");
                 operators->clear();
                 return false;
             }

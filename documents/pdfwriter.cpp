@@ -1,9 +1,9 @@
 #include "documents/pdfwriter.h"
 
+#include "documents/documenttexts.h"
 #include "documents/jpegframe.h"
 #include "documents/photographfile.h"
 
-#include <QCoreApplication>
 #include <QRandomGenerator>
 
 #include <zlib.h>
@@ -19,9 +19,7 @@ constexpr double kA4Long = 841.89;
 // needs only its decoded picture and one band besides.
 constexpr int kBandRows = 128;
 constexpr int kDeflateChunk = 256 * 1024;
-// A cross-reference table entry holds a 10-digit offset; past it the table
-// becomes a cross-reference stream (PDF 1.5).
-constexpr qint64 kLargestTableOffset = 9999999999LL;
+// The catalog and the table start a little after the last page.
 constexpr qint64 kTableMargin = 4096;
 constexpr int kIdBytes = 16;
 
@@ -69,7 +67,8 @@ QSizeF PdfWriter::pageSize(QSize picture)
     return picture.width() > picture.height() ? QSizeF(kA4Long, kA4Short) : QSizeF(kA4Short, kA4Long);
 }
 
-PdfWriter::PdfWriter(const QString &path) : m_file(path), m_offsets(1, 0)
+PdfWriter::PdfWriter(const QString &path, qint64 largestTableOffset)
+    : m_file(path), m_offsets(1, 0), m_largestTableOffset(largestTableOffset)
 {
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         fail(m_file.errorString());
@@ -83,7 +82,7 @@ PdfWriter::PdfWriter(const QString &path) : m_file(path), m_offsets(1, 0)
 void PdfWriter::fail(const QString &error)
 {
     if (m_error.isEmpty())
-        m_error = error.isEmpty() ? QCoreApplication::translate("Documents", "写入失败") : error;
+        m_error = error.isEmpty() ? Documents::tr("写入失败") : error;
 }
 
 int PdfWriter::newObject()
@@ -137,7 +136,7 @@ bool PdfWriter::addPicturePage(const QImage &picture, const QByteArray &textLaye
     if (!m_error.isEmpty())
         return false;
     if (picture.isNull()) {
-        fail(QCoreApplication::translate("Documents", "图像是空的"));
+        fail(Documents::tr("图像是空的"));
         return false;
     }
     const bool grey = picture.isGrayscale();
@@ -161,7 +160,7 @@ bool PdfWriter::deflatePicture(const QImage &picture, bool grey)
 {
     z_stream zs{};
     if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK) {
-        fail(QCoreApplication::translate("Documents", "无法压缩图像"));
+        fail(Documents::tr("无法压缩图像"));
         return false;
     }
     QByteArray out(kDeflateChunk, Qt::Uninitialized);
@@ -179,7 +178,7 @@ bool PdfWriter::deflatePicture(const QImage &picture, bool grey)
     for (int top = 0; top < picture.height() && m_error.isEmpty(); top += kBandRows) {
         const QImage rows = opaqueBand(picture, top, kBandRows, grey);
         if (rows.isNull()) {
-            fail(QCoreApplication::translate("Documents", "内存不足"));
+            fail(Documents::tr("内存不足"));
             break;
         }
         for (int y = 0; y < rows.height(); ++y)
@@ -250,8 +249,7 @@ bool PdfWriter::finish(const PdfInfo &info)
     write("<</Title " + textString(info.title) + " /Creator " + textString(info.creator) + " /Producer " +
           textString(info.creator) + " /CreationDate " + date + " /ModDate " + date + ">>\nendobj\n");
 
-    // The catalog and the table start a few bytes further on.
-    const bool stream = m_file.pos() > kLargestTableOffset - kTableMargin;
+    const bool stream = m_file.pos() > m_largestTableOffset - kTableMargin;
     const int catalog = newObject();
     const int crossReference = stream ? newObject() : 0;
     beginObject(catalog);

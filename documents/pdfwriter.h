@@ -30,8 +30,13 @@ public:
     // An A4 page, landscape for a picture wider than high.
     static QSizeF pageSize(QSize picture);
 
-    // `path` is created or emptied.
-    explicit PdfWriter(const QString &path);
+    // A cross-reference table entry holds a 10-digit offset; a file reaching
+    // past it ends in a cross-reference stream (PDF 1.5) instead.
+    static constexpr qint64 kLargestTableOffset = 9999999999LL;
+
+    // `path` is created or emptied. `largestTableOffset` is lowered only to
+    // try the cross-reference stream on small files.
+    explicit PdfWriter(const QString &path, qint64 largestTableOffset = kLargestTableOffset);
 
     // A page showing the JPEG with its own bytes; `frame` must pass canStoreJpegAsIs().
     bool addJpegPage(const QByteArray &jpeg, const JpegFrame &frame, const QByteArray &textLayer);
@@ -57,6 +62,7 @@ private:
     QString m_error;
     QVector<qint64> m_offsets; // by object number; object 0 is the free-list head
     QVector<int> m_pages;
+    qint64 m_largestTableOffset;
     int m_pageTree = 0;
     int m_chineseFont = 0;
     int m_latinFont = 0;

@@ -1,10 +1,10 @@
 #include "documents/photographfile.h"
 
+#include "documents/documenttexts.h"
 #include "documents/jpegframe.h"
 #include "engine/frameconversion.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
@@ -24,11 +24,6 @@ constexpr quint16 kTiffLengthTag = 257;
 constexpr quint16 kTiffShort = 3;
 constexpr quint16 kTiffLong = 4;
 constexpr quint16 kTiffLong8 = 16;
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Documents", text);
-}
 
 qint64 pixelCount(QSize size)
 {
@@ -84,7 +79,7 @@ QSize tiffSize(const QByteArray &bytes)
 
 QString unreadable()
 {
-    return tr("无法读取");
+    return Documents::tr("无法读取");
 }
 
 cv::Mat decodeWithOpenCv(const QByteArray &bytes, int flags)
@@ -120,7 +115,7 @@ QString pixelLimitProblem(QSize size)
 {
     if (pixelCount(size) <= kMaxDecodedPixels)
         return {};
-    return tr("图像太大（%1×%2 像素，最多 %3 百万像素）")
+    return Documents::tr("图像太大（%1×%2 像素，最多 %3 百万像素）")
         .arg(size.width())
         .arg(size.height())
         .arg(kMaxDecodedPixels / 1000000);

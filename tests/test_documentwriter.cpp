@@ -1,4 +1,6 @@
 #include "documents/documentwriter.h"
+#include "documents/jpegframe.h"
+#include "documents/pdfwriter.h"
 #include "support/filesizelimit.h"
 #include "scenes/hugepng.h"
 
@@ -156,6 +158,7 @@ private slots:
     void failuresLeaveNoFile_data();
     void failuresLeaveNoFile();
     void documentsSayWhoMadeThem();
+    void offsetsPastTenDigitsStillRead();
 };
 
 // Beside a plain photograph, one source of each kind: stored with its own
@@ -325,6 +328,22 @@ void TestDocumentWriter::documentsSayWhoMadeThem()
     QVERIFY(writeTiffFile({photograph}, tiff).error.isEmpty());
     QCOMPARE(tiffTag(tiff, TIFFTAG_SOFTWARE), QStringLiteral("vorlant " VORLANT_VERSION));
     QVERIFY2(tiffTag(tiff, TIFFTAG_DATETIME).startsWith(today), qPrintable(tiffTag(tiff, TIFFTAG_DATETIME)));
+}
+
+// A file past the 10 digits of a cross-reference table (10 GB) ends in a
+// cross-reference stream; tried here by lowering where that happens.
+void TestDocumentWriter::offsetsPastTenDigitsStillRead()
+{
+    const QByteArray jpeg = fileBytes(noisyPhotograph(m_dir.filePath("stream.jpg"), {64, 48}));
+    const QString pdf = m_dir.filePath("stream.pdf");
+    PdfWriter writer(pdf, 0);
+    for (int page = 0; page < 3; ++page)
+        QVERIFY(writer.addJpegPage(jpeg, readJpegFrame(jpeg), {}));
+    QVERIFY(writer.finish({QStringLiteral("stream.pdf"), documentCreator(), QDateTime::currentDateTime()}));
+    QVERIFY(fileBytes(pdf).contains("/Type /XRef"));
+    QVERIFY(pdfChecks(pdf));
+    QVERIFY(runTool("pdfinfo", {pdf}).contains("Title:           stream.pdf\nCreator"));
+    QCOMPARE(imageEncodings(pdf), (QStringList{"jpeg", "jpeg", "jpeg"}));
 }
 
 QTEST_MAIN(TestDocumentWriter)
