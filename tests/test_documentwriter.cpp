@@ -1,8 +1,8 @@
 #include "documents/documentwriter.h"
 #include "documents/jpegframe.h"
 #include "documents/pdfwriter.h"
-#include "support/filesizelimit.h"
 #include "scenes/hugepng.h"
+#include "support/filesizelimit.h"
 
 #include <QDir>
 #include <QProcess>
@@ -12,6 +12,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <jpeglib.h>
 #include <stdexcept>
 #include <tiffio.h>
@@ -272,8 +273,7 @@ void TestDocumentWriter::memoryHoldsAboutOnePage()
     QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
     // Read back by poppler: qpdf's full check takes half a minute at this size.
     QVERIFY(runTool("pdfinfo", {output}).contains(QByteArray("Pages:           ") + QByteArray::number(pages) + '\n'));
-    const qint64 rawKb = qint64(pages) * (source == "jpg" ? QFileInfo(path).size() : 3000 * 2000 * 3) / 1024;
-    QVERIFY2(growth < kMostGrowthKb, qPrintable(QStringLiteral("grew %1 KB for %2 KB of pages").arg(growth).arg(rawKb)));
+    QVERIFY2(growth < kMostGrowthKb, qPrintable(QStringLiteral("grew by %1 KB").arg(growth)));
     QFile::remove(output);
 }
 
@@ -315,7 +315,6 @@ void TestDocumentWriter::failuresLeaveNoFile()
 void TestDocumentWriter::documentsSayWhoMadeThem()
 {
     const QString photograph = noisyPhotograph(m_dir.filePath("meta.jpg"), {64, 48});
-    const QString today = QDate::currentDate().toString("yyyy:MM:dd");
     const QString pdf = m_dir.filePath("IMG_7.pdf");
     QVERIFY(writePdfFile({photograph}, pdf).error.isEmpty());
     const QString info = QString::fromUtf8(runTool("pdfinfo", {"-isodates", pdf}));
@@ -327,7 +326,8 @@ void TestDocumentWriter::documentsSayWhoMadeThem()
     const QString tiff = m_dir.filePath("IMG_8.tiff");
     QVERIFY(writeTiffFile({photograph}, tiff).error.isEmpty());
     QCOMPARE(tiffTag(tiff, TIFFTAG_SOFTWARE), QStringLiteral("vorlant " VORLANT_VERSION));
-    QVERIFY2(tiffTag(tiff, TIFFTAG_DATETIME).startsWith(today), qPrintable(tiffTag(tiff, TIFFTAG_DATETIME)));
+    QVERIFY2(tiffTag(tiff, TIFFTAG_DATETIME).startsWith(QDate::currentDate().toString("yyyy:MM:dd")),
+             qPrintable(tiffTag(tiff, TIFFTAG_DATETIME)));
 }
 
 // A file past the 10 digits of a cross-reference table (10 GB) ends in a
@@ -342,7 +342,6 @@ void TestDocumentWriter::offsetsPastTenDigitsStillRead()
     QVERIFY(writer.finish({QStringLiteral("stream.pdf"), documentCreator(), QDateTime::currentDateTime()}));
     QVERIFY(fileBytes(pdf).contains("/Type /XRef"));
     QVERIFY(pdfChecks(pdf));
-    QVERIFY(runTool("pdfinfo", {pdf}).contains("Title:           stream.pdf\nCreator"));
     QCOMPARE(imageEncodings(pdf), (QStringList{"jpeg", "jpeg", "jpeg"}));
 }
 
