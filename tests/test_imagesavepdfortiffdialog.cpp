@@ -3,6 +3,7 @@
 #include "support/fakeworker.h"
 #include "support/messageboxes.h"
 #include "support/thumbnails.h"
+#include "support/workingdir.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -79,12 +80,15 @@ QStringList pageOrientations(const QString &pdf)
 class TestImageSavePDFOrTiffDialog : public QObject {
     Q_OBJECT
 
+    // The switches are written to system.ini as they change: kept away from the build folder.
+    ScopedWorkingDir m_wd;
     QTemporaryDir m_sources;
     QTemporaryDir m_work;
 
     void useSettings(int saveType, const QString &directory)
     {
         Cache::config->update([&](ConfigValues &v) {
+            v.pdfOcr.reset();
             v.saveType = saveType;
             v.savePrefix = QStringLiteral("IMG");
             v.saveNumber = 7;
