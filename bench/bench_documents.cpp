@@ -144,7 +144,8 @@ int benchLargePdf()
         const DocumentOutcome outcome = writePdfFile(sources, out);
         const double ms = timer.nsecsElapsed() / 1e6;
         const qint64 peak = statusKb("VmHWM:");
-        std::printf("pdf-large %s pages=%d source_bytes=%lld pdf_bytes=%lld ms=%.0f peak_rss_mb=%.0f growth_mb=%.0f%s\n",
+        std::printf("pdf-large %s pages=%d source_bytes=%lld pdf_bytes=%lld ms=%.0f peak_rss_mb=%.0f "
+                    "growth_mb=%.0f%s\n",
                     c.name, outcome.pages, static_cast<long long>(QFileInfo(source).size()),
                     static_cast<long long>(QFileInfo(out).size()), ms, peak / 1024.0, (peak - before) / 1024.0,
                     outcome.error.isEmpty() ? "" : qPrintable(" error=" + outcome.error));

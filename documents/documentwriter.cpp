@@ -62,8 +62,7 @@ QString undecodedJpegReason(const JpegFrame &frame, const QString &problem)
 
 // Runs `write` and turns anything it throws (memory running out above all)
 // into a failure, so that no writer thread ends the program.
-template <typename Write>
-DocumentOutcome guarded(const QString &what, Write write)
+template <typename Write> DocumentOutcome guarded(const QString &what, Write write)
 {
     try {
         return write();
@@ -227,8 +226,8 @@ DocumentOutcome buildTiff(const QStringList &sources, const QString &directory, 
                                                                              TIFFOpenOptionsFree);
     QString tiffError;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), keepTiffError, &tiffError);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), [](TIFF *, void *, const char *, const char *, va_list) { return 1; },
-                                         nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(
+        options.get(), [](TIFF *, void *, const char *, const char *, va_list) { return 1; }, nullptr);
     std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(
         TIFFOpenExt(QFile::encodeName(temporary.path()).constData(), mode, options.get()), TIFFClose);
     if (!tiff)
@@ -284,9 +283,8 @@ std::pair<DecodedPhotograph, DecodedPhotograph> loadPhotographPair(const QString
 
 QImage mergeImages(const QImage &first, const QImage &second, bool sideBySide)
 {
-    const QSize size = sideBySide
-                           ? QSize(first.width() + second.width(), std::max(first.height(), second.height()))
-                           : QSize(std::max(first.width(), second.width()), first.height() + second.height());
+    const QSize size = sideBySide ? QSize(first.width() + second.width(), std::max(first.height(), second.height()))
+                                  : QSize(std::max(first.width(), second.width()), first.height() + second.height());
     if (!pixelLimitProblem(size).isEmpty())
         return {};
     const QPoint secondAt = sideBySide ? QPoint(first.width(), 0) : QPoint(0, first.height());

@@ -20,10 +20,10 @@ struct SourceProblem {
 };
 
 struct DocumentOutcome {
-    QString path;                        // the document written; empty on failure
-    QString error;                       // a message for the user; empty on success
-    QList<SourceProblem> leftOut;        // sources not in the document
-    QList<SourceProblem> withoutText;    // pages written without their text layer
+    QString path;                     // the document written; empty on failure
+    QString error;                    // a message for the user; empty on success
+    QList<SourceProblem> leftOut;     // sources not in the document
+    QList<SourceProblem> withoutText; // pages written without their text layer
     int pages = 0;
 };
 

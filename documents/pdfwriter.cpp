@@ -223,9 +223,8 @@ bool PdfWriter::addPage(int image, QSize pictureSize, const QByteArray &textLaye
     }
     // The picture fills the page; its aspect ratio gives way to the paper's.
     const int content = newObject();
-    writeStreamObject(content, {},
-                      "q " + number(page.width()) + " 0 0 " + number(page.height()) + " 0 0 cm /Im0 Do Q\n" +
-                          textLayer);
+    writeStreamObject(
+        content, {}, "q " + number(page.width()) + " 0 0 " + number(page.height()) + " 0 0 cm /Im0 Do Q\n" + textLayer);
     const int pageObject = newObject();
     beginObject(pageObject);
     write("<</Type /Page /Parent " + reference(m_pageTree) + " /MediaBox [0 0 " + number(page.width()) + ' ' +
@@ -259,8 +258,7 @@ bool PdfWriter::finish(const PdfInfo &info)
     QByteArray id(kIdBytes, Qt::Uninitialized);
     QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(id.data()), kIdBytes / 4);
     const QByteArray trailer = " /Size " + QByteArray::number(m_offsets.size()) + " /Root " + reference(catalog) +
-                               " /Info " + reference(information) + " /ID [<" + id.toHex() + "> <" + id.toHex() +
-                               ">]";
+                               " /Info " + reference(information) + " /ID [<" + id.toHex() + "> <" + id.toHex() + ">]";
     const qint64 start = m_file.pos();
     if (!stream) {
         QByteArray table = "xref\n0 " + QByteArray::number(m_offsets.size()) + "\n0000000000 65535 f \n";

@@ -303,7 +303,8 @@ void TestDocumentWriter::failuresLeaveNoFile()
     DocumentOutcome outcome;
     {
         FileSizeLimit limit(failure == "disk full" ? 2 * QFileInfo(photograph).size() : RLIM_INFINITY);
-        const NameCandidates names = [&](int attempt) { return attempt == 1 ? out.filePath("doc." + kind) : QString(); };
+        const QString name = out.filePath("doc." + kind);
+        const NameCandidates names = [&](int attempt) { return attempt == 1 ? name : QString(); };
         outcome = kind == "pdf" ? writePdfAsNewFile(sources, out.path(), names, progress)
                                 : writeTiffAsNewFile(sources, out.path(), names, progress);
     }

@@ -253,12 +253,15 @@ private slots:
         const QList<QSize> none;
         QTest::newRow("pdf empty") << "pdf" << QStringList{} << false << "没有图像" << none << 7;
         QTest::newRow("tiff empty") << "tiff" << QStringList{} << false << "没有图像" << none << 7;
-        QTest::newRow("pdf nothing decodable") << "pdf" << QStringList{"bad", "cut"} << false << "s1.cut" << none << 8;
+        QTest::newRow("pdf nothing decodable")
+            << "pdf" << QStringList{"bad", "cut"} << false << "s1.cut" << none << 8;
         QTest::newRow("tiff nothing decodable") << "tiff" << QStringList{"bad"} << false << "s0.bad" << none << 8;
-        QTest::newRow("pdf unwritable folder") << "pdf" << QStringList{"jpg 40x30"} << true << "工作目录" << none << 7;
-        QTest::newRow("tiff unwritable folder") << "tiff" << QStringList{"jpg 40x30"} << true << "工作目录" << none << 7;
-        QTest::newRow("pdf leaves out bad and cut")
-            << "pdf" << QStringList{"bad", "jpg 40x30", "cut"} << false << "s0.bad\ns2.cut" << QList<QSize>{{40, 30}} << 8;
+        QTest::newRow("pdf unwritable folder")
+            << "pdf" << QStringList{"jpg 40x30"} << true << "工作目录" << none << 7;
+        QTest::newRow("tiff unwritable folder")
+            << "tiff" << QStringList{"jpg 40x30"} << true << "工作目录" << none << 7;
+        QTest::newRow("pdf leaves out bad and cut") << "pdf" << QStringList{"bad", "jpg 40x30", "cut"} << false
+                                                    << "s0.bad\ns2.cut" << QList<QSize>{{40, 30}} << 8;
         QTest::newRow("tiff leaves out bad and cut") << "tiff" << QStringList{"jpg 64x48", "cut", "png 20x30", "bad"}
                                                      << false << "s1.cut\ns3.bad" << QList<QSize>{{64, 48}, {20, 30}}
                                                      << 8;
