@@ -5,8 +5,8 @@
 #include <QSize>
 #include <QString>
 
-// The most pixels a photograph may have to be decoded whole: 2^27, 128
-// megapixels or 512 MB at four bytes a pixel. A larger file (or a hostile
+// The most pixels a photograph may have to be decoded whole: 2^27, about
+// 134 megapixels or 512 MiB at four bytes a pixel. A larger file (or a hostile
 // header claiming a larger size) is left out before any memory is taken.
 constexpr qint64 kMaxDecodedPixels = qint64(1) << 27;
 
