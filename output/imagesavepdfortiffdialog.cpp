@@ -53,6 +53,7 @@ ImageSavePDFOrTiffDialog::~ImageSavePDFOrTiffDialog()
         delete m_writer;
     }
 }
+
 bool ImageSavePDFOrTiffDialog::isWatchingPageTurns() const
 {
     return isVisible() && m_ui->checkAutoCapture->isChecked();
