@@ -93,9 +93,9 @@ QByteArray cmykJpeg(bool adobe)
 }
 
 // A camera JPEG with its frame header changed: precision, height, marker.
-QByteArray patchedFrame(int precision, int height)
+QByteArray patchedFrame(const QString &scratch, int precision, int height)
 {
-    QByteArray bytes = fileBytes(noisyPhotograph(QDir::temp().filePath("vorlant-frame.jpg"), {64, 48}));
+    QByteArray bytes = fileBytes(noisyPhotograph(scratch, {64, 48}));
     const int frame = bytes.indexOf("\xff\xc0");
     bytes[frame + 1] = char(0xc1);
     bytes[frame + 4] = char(precision);
@@ -191,7 +191,7 @@ void TestDocumentWriter::sourcesStoredConvertedOrLeftOut()
     } else if (source.startsWith("cmyk")) {
         writeBytes(path, cmykJpeg(source.endsWith("adobe")));
     } else if (source == "12-bit" || source == "dnl") {
-        writeBytes(path, source == "dnl" ? patchedFrame(8, 0) : patchedFrame(12, 48));
+        writeBytes(path, patchedFrame(path, source == "dnl" ? 8 : 12, source == "dnl" ? 0 : 48));
     } else {
         QVERIFY(writeHugePng(path, kHuge));
         QVERIFY(loadThumbnail(path, {160, 160}, Qt::KeepAspectRatio).isNull());
