@@ -595,7 +595,8 @@ private slots:
         const int shown = receiver.frames - shownBefore;
         engine.setFrameSink(nullptr);
         engine.end();
-        QVERIFY2(readMeanwhile >= 20, qPrintable(QString::number(readMeanwhile)));
+        // A loop waiting for the GUI thread would read one frame at most.
+        QVERIFY2(readMeanwhile >= 5, qPrintable(QString::number(readMeanwhile)));
         QVERIFY2(shown >= 1 && shown <= 2, qPrintable(QString::number(shown)));
     }
 
