@@ -12,10 +12,15 @@ namespace {
 constexpr double kNormalisedMean = 128.0;
 // Shifts larger than this (in check pixels) are not a nudge but a new view.
 constexpr double kLargestShift = 16.0;
-// Skin in YCrCb: the usual chroma box, with a floor on brightness so that a
-// dark desk does not count.
-const cv::Scalar kSkinLow(60, 140, 85);
-const cv::Scalar kSkinHigh(255, 175, 125);
+// Skin in YCrCb, very light to very dark. Wood, a brown cover and many desks
+// fall inside it too, which is why only pixels that changed since the last
+// settled view are judged by it.
+const cv::Scalar kSkinLow(25, 135, 75);
+const cv::Scalar kSkinHigh(255, 180, 130);
+// A pixel of the motion picture differs from the settled view when its
+// brightness (both normalised) or its chroma moved by more than these.
+constexpr int kHandLevelChange = 24;
+constexpr int kHandChromaChange = 10;
 // Shares of pixels below the dark and the bright level that light is matched by.
 constexpr double kDarkShare = 0.05;
 constexpr double kBrightShare = 0.95;
@@ -186,10 +191,11 @@ bool PageTurnDetector::feed(const cv::Mat &frame)
     }
     if (m_decided || ++m_stillCount < kStillFrames)
         return false;
-    if (small.channels() == 3 && skinShare(small) > kSkinShare)
+    if (handShare(small, m_settled) > kSkinShare)
         return false; // wait for the hand to leave; it is never photographed
     m_decided = true;
     ++m_decisions;
+    m_settled = small;
     if (!hasReference()) {
         setReference(frame);
         return false;
@@ -204,6 +210,7 @@ void PageTurnDetector::reset()
 {
     m_anchor.release();
     m_reference.release();
+    m_settled.release();
     m_stillCount = 0;
     m_decided = false;
 }
@@ -238,12 +245,24 @@ double PageTurnDetector::differenceFromReference(const cv::Mat &frame) const
     return changedShareAllowingResidualShift(aligned(inner), m_reference(inner));
 }
 
-double PageTurnDetector::skinShare(const cv::Mat &bgr)
+double PageTurnDetector::handShare(const cv::Mat &bgr, const cv::Mat &settled)
 {
-    if (bgr.empty() || bgr.channels() != 3)
-        return 0.0;
-    cv::Mat ycrcb, mask;
-    cv::cvtColor(bgr, ycrcb, cv::COLOR_BGR2YCrCb);
-    cv::inRange(ycrcb, kSkinLow, kSkinHigh, mask);
-    return static_cast<double>(cv::countNonZero(mask)) / mask.total();
+    if (bgr.empty() || bgr.type() != CV_8UC3 || settled.size() != bgr.size() || settled.type() != bgr.type())
+        return 0.0; // nothing settled to tell a hand from the scene by
+    cv::Mat now, before, skin;
+    cv::cvtColor(bgr, now, cv::COLOR_BGR2YCrCb);
+    cv::cvtColor(settled, before, cv::COLOR_BGR2YCrCb);
+    cv::inRange(now, kSkinLow, kSkinHigh, skin);
+
+    cv::Mat nowChannels[3], beforeChannels[3];
+    cv::split(now, nowChannels);
+    cv::split(before, beforeChannels);
+    cv::Mat levelChange, crChange, cbChange;
+    cv::absdiff(brightnessNormalised(nowChannels[0]), brightnessNormalised(beforeChannels[0]), levelChange);
+    const cv::Mat levelChanged = levelChange > kHandLevelChange;
+    cv::absdiff(nowChannels[1], beforeChannels[1], crChange);
+    cv::absdiff(nowChannels[2], beforeChannels[2], cbChange);
+    const cv::Mat chromaChanged = crChange + cbChange > kHandChromaChange;
+    const cv::Mat hand = skin & (levelChanged | chromaChanged);
+    return static_cast<double>(cv::countNonZero(hand)) / hand.total();
 }
