@@ -4,7 +4,72 @@
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <vector>
+
+namespace {
+
+// Long sides of the sheets a page picture may show whole, in inches: A4 and Letter.
+constexpr double kA4LongInches = 297.0 / 25.4;
+constexpr double kLetterLongInches = 11.0;
+constexpr double kA4Proportion = 297.0 / 210.0;
+constexpr double kLetterProportion = 11.0 / 8.5;
+constexpr double kProportionTolerance = 0.04;
+// Body text is set at about 12 points; its lines of ink are about this much of an inch tall.
+constexpr double kLineInkInches = 11.0 / 72.0;
+// A row is part of a text line when this share of its pixels is ink.
+constexpr double kInkRowShare = 0.01;
+constexpr int kLeastResolution = 70;
+constexpr int kMostResolution = 600;
+constexpr int kUnknownResolution = 300;
+
+int clampedResolution(double dpi)
+{
+    return std::clamp(static_cast<int>(std::lround(dpi)), kLeastResolution, kMostResolution);
+}
+
+// The median height of the runs of rows that carry ink, or 0 without any.
+int medianLineHeight(const cv::Mat &grey)
+{
+    cv::Mat ink;
+    cv::threshold(grey, ink, 0, 1, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    cv::Mat rows;
+    cv::reduce(ink, rows, 1, cv::REDUCE_SUM, CV_32S);
+    const int least = std::max(1, static_cast<int>(grey.cols * kInkRowShare));
+    std::vector<int> heights;
+    int run = 0;
+    for (int y = 0; y <= rows.rows; ++y) {
+        if (y < rows.rows && rows.at<int>(y) >= least) {
+            ++run;
+        } else if (run > 0) {
+            if (run > 2)
+                heights.push_back(run);
+            run = 0;
+        }
+    }
+    if (heights.empty())
+        return 0;
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    return heights[heights.size() / 2];
+}
+
+} // namespace
+
+int estimatedResolution(const cv::Mat &grey)
+{
+    if (grey.empty())
+        return kUnknownResolution;
+    const double longSide = std::max(grey.cols, grey.rows);
+    const double proportion = longSide / std::min(grey.cols, grey.rows);
+    if (std::abs(proportion - kA4Proportion) < kProportionTolerance * kA4Proportion)
+        return clampedResolution(longSide / kA4LongInches);
+    if (std::abs(proportion - kLetterProportion) < kProportionTolerance * kLetterProportion)
+        return clampedResolution(longSide / kLetterLongInches);
+    const int line = medianLineHeight(grey);
+    return line > 0 ? clampedResolution(line / kLineInkInches) : kUnknownResolution;
+}
 
 bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *error)
 {
@@ -26,6 +91,9 @@ bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *
     }
     api.SetPageSegMode(tesseract::PSM_AUTO);
     api.SetImage(grey.data, grey.cols, grey.rows, 1, static_cast<int>(grey.step));
+    // Left to guess, the recogniser takes a clean page for a much finer one
+    // and breaks its lines into fragments.
+    api.SetSourceResolution(estimatedResolution(grey));
     if (api.Recognize(nullptr) != 0) {
         *error = QStringLiteral("recognition failed");
         return false;

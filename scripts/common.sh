@@ -7,14 +7,16 @@ VORLANT_BUILD="${VORLANT_BUILD:-$VORLANT_ROOT/build}"
 VORLANT_PACKAGES=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools
-  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev libopencv-dnn-dev
   fonts-dejavu-core fonts-wqy-microhei
   libhpdf-dev
   libavformat-dev libavcodec-dev libavutil-dev
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
+  npm python3-onnx
   qtmultimedia5-dev libqt5multimedia5-plugins
 )
-VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data desktop-file-utils appstream)
+VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data desktop-file-utils appstream
+  fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk)
 
 vorlant_install() {
   local missing=()
