@@ -5,6 +5,7 @@
 #include "ocr/modelreader.h"
 #include "scenes/corpus.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -66,7 +67,10 @@ int benchOcrEval()
         qputenv("VORLANT_OCR_WORKER", VORLANT_OCR_WORKER_PATH);
     const bool models = !findModelFolder(QFileInfo(OcrQueue::workerPath()).absolutePath()).isEmpty();
     const CaptureKind captures[] = {{"clean", Capture::Clean}, {"photo", Capture::Photo}, {"bw", Capture::Bw}};
-    QTemporaryDir dir;
+    // VORLANT_BENCH_KEEP names a folder that keeps the drawn pages for a look.
+    QTemporaryDir temporary;
+    const QString keep = qEnvironmentVariable("VORLANT_BENCH_KEEP");
+    const QDir dir(keep.isEmpty() ? temporary.path() : keep);
     QStringList paragraphs = corpusParagraphs();
     std::vector<double> times, cpuTimes;
     double worst = 0.0;

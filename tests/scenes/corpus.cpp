@@ -33,8 +33,8 @@ constexpr double kShadowDepth = 0.22;
 constexpr double kFocusBlur = 0.9; // sigma in pixels
 constexpr double kSensorNoise = 4.0;
 constexpr int kJpegQuality = 85;
-// A cut-out smaller than this share of the page's own area is no page.
-constexpr double kLeastDetectedShare = 0.8;
+// A found outline sharing less than this (of the union) with the page's is not the page.
+constexpr double kLeastOverlap = 0.9;
 
 // A run of Latin letters or digits is laid out whole; anything else one character at a time.
 QStringList tokens(const QString &paragraph)
@@ -218,10 +218,18 @@ cv::Mat capturedPage(const cv::Mat &page, Capture capture, DeskSurface desk, uns
     std::vector<cv::Point2f> corners;
     const cv::Mat photo = photographPage(page, frameSize, desk, seed, &corners);
     // The program's own finding and cutting out; the page's true outline
-    // where the finder sees none (a white page on a white desk).
+    // where the finder misses it (a white page on a white desk, wood grain).
     cv::RotatedRect outline = detectDocuments(photo).best;
-    const cv::RotatedRect truth = cv::minAreaRect(corners);
-    if (outline.size.area() < kLeastDetectedShare * truth.size.area())
+    const cv::RotatedRect truth = toLegacyAngle(cv::minAreaRect(corners));
+    std::vector<cv::Point2f> common;
+    double overlap = 0.0;
+    if (cv::rotatedRectangleIntersection(outline, truth, common) != cv::INTERSECT_NONE && common.size() > 2) {
+        std::vector<cv::Point2f> hull;
+        cv::convexHull(common, hull);
+        const double shared = cv::contourArea(hull);
+        overlap = shared / (outline.size.area() + truth.size.area() - shared);
+    }
+    if (overlap < kLeastOverlap)
         outline = truth;
     cv::Mat treated = photo;
     if (capture == Capture::Bw)
