@@ -1,34 +1,51 @@
 #include "bench.h"
 
 #include "engine/pageturndetector.h"
-#include "scenes/pageturns.h"
+#include "scenes/deskscene.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
 const cv::Size kFrameSize(960, 540);
 
-// Three turns, the hand resting on the second new page a while, then light
-// that steps up and a nudge of the book: one shot per turn and no other.
+// Three turns (normal, then with the hand resting on the new page, then
+// quick with a pause halfway), then light stepping up and a nudge of the
+// book: one shot per turn and no other.
 std::vector<BookView> evalSequence(const BookView &look)
 {
-    BookView brighter = look, nudged = look;
-    brighter.light = 1.15;
-    nudged.light = 1.15;
-    nudged.shift = {2, 1};
-    return PageTurnScript(kFrameSize, look)
-        .still(20)
-        .turn(6, 10, 6)
-        .still(20)
-        .turn(5, 8, 0)
-        .handRests(45)
-        .still(20)
-        .turn(3, 5, 3, 12)
-        .still(20)
-        .with(brighter, 30)
-        .with(nudged, 30)
-        .views();
+    std::vector<BookView> views;
+    BookView v = look;
+    const auto hold = [&](int frames) { views.insert(views.end(), frames, v); };
+    const float w = kFrameSize.width, handY = kFrameSize.height * 0.6f;
+    const auto turn = [&](int sweep, int pause, int rest) {
+        for (int i = 1; i < sweep; ++i) {
+            v.turned = static_cast<double>(i) / sweep;
+            v.hand = {static_cast<float>(w * (0.75 - 0.45 * v.turned)), handY};
+            hold(2 * i == sweep ? 1 + pause : 1);
+        }
+        ++v.page;
+        v.turned = 0.0;
+        v.hand = {w * 0.5f, kFrameSize.height * 0.7f};
+        hold(rest);
+        for (int i = 1; i <= 5; ++i) {
+            v.hand.x += w * 0.12f;
+            hold(1);
+        }
+        v.hand = {-1, -1};
+        hold(20);
+    };
+    hold(20);
+    turn(10, 0, 0);
+    turn(8, 0, 45);
+    turn(5, 12, 0);
+    v.light = 1.15;
+    hold(30);
+    v.shift = {2, 1};
+    hold(30);
+    return views;
 }
 
 int benchPageTurnEval()

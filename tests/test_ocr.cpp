@@ -13,8 +13,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-Q_DECLARE_METATYPE(std::vector<cv::RotatedRect>)
-Q_DECLARE_METATYPE(std::vector<int>)
 
 class TestOcr : public QObject {
     Q_OBJECT
@@ -23,95 +21,11 @@ private slots:
     void workerOutputRoundTrip_data();
     void workerOutputRoundTrip();
     void queueReadsPagesAndReportsFailures();
-    void linesFoundInTheDetectorsMap_data();
-    void linesFoundInTheDetectorsMap();
-    void greedyReading_data();
-    void greedyReading();
     void resolutionForTesseract_data();
     void resolutionForTesseract();
     void workerReadsWithEitherEngine_data();
     void workerReadsWithEitherEngine();
 };
-
-void TestOcr::linesFoundInTheDetectorsMap_data()
-{
-    QTest::addColumn<std::vector<cv::RotatedRect>>("lines");
-    QTest::addColumn<float>("probability");
-    QTest::addColumn<int>("found");
-
-    QTest::newRow("two lines") << std::vector<cv::RotatedRect>{{{120, 40}, {180, 12}, 0}, {{120, 80}, {150, 12}, 0}}
-                               << 0.9f << 2;
-    QTest::newRow("a turned line") << std::vector<cv::RotatedRect>{{{120, 60}, {180, 14}, 8}} << 0.9f << 1;
-    QTest::newRow("a faint region is no line") << std::vector<cv::RotatedRect>{{{120, 60}, {180, 14}, 0}} << 0.45f << 0;
-    QTest::newRow("a speck is no line") << std::vector<cv::RotatedRect>{{{120, 60}, {2, 2}, 0}} << 0.9f << 0;
-}
-
-// Each line's region in the map gives one box, in the picture's pixels,
-// covering the whole line (the map marks a shrunken core) but not its
-// neighbours, with its corners clockwise from the top left.
-void TestOcr::linesFoundInTheDetectorsMap()
-{
-    QFETCH(std::vector<cv::RotatedRect>, lines);
-    QFETCH(float, probability);
-    QFETCH(int, found);
-
-    cv::Mat map(120, 240, CV_32F, cv::Scalar(0.02));
-    for (const cv::RotatedRect &line : lines) {
-        cv::Point2f p[4];
-        line.points(p);
-        std::vector<cv::Point> poly(p, p + 4);
-        cv::fillConvexPoly(map, poly, cv::Scalar(probability));
-    }
-    const double scale = 4.0;
-    const std::vector<TextQuad> quads = quadsFromProbability(map, {scale, scale});
-    QCOMPARE(static_cast<int>(quads.size()), found);
-    for (const TextQuad &quad : quads) {
-        const auto &c = quad.corners;
-        QVERIFY(c[0].x < c[1].x && c[3].x < c[2].x && c[0].y < c[3].y && c[1].y < c[2].y);
-        const cv::Rect box = cv::boundingRect(std::vector<cv::Point2f>(c.begin(), c.end()));
-        int covered = 0;
-        for (const cv::RotatedRect &line : lines) {
-            const cv::Rect2f core = line.boundingRect2f();
-            const cv::Rect2f scaled(core.x * scale, core.y * scale, core.width * scale, core.height * scale);
-            const bool inside = box.contains(scaled.tl()) && box.contains(scaled.br());
-            // The core grown by about its own height on each side (the
-            // line's ink), not by as much as the gap to the next line.
-            const bool tight = box.height < scaled.height + 2.5 * line.size.height * scale;
-            covered += inside && tight;
-        }
-        QCOMPARE(covered, 1);
-    }
-}
-
-void TestOcr::greedyReading_data()
-{
-    QTest::addColumn<std::vector<int>>("steps");
-    QTest::addColumn<QString>("text");
-
-    // Keys 甲 乙 丙: index 0 is the blank, 1 to 3 the keys, 4 a space.
-    QTest::newRow("repeats are one character") << std::vector<int>{1, 1, 1, 2, 2} << QStringLiteral("甲乙");
-    QTest::newRow("a blank parts a doubled character") << std::vector<int>{1, 0, 1, 0, 0, 3} << QStringLiteral("甲甲丙");
-    QTest::newRow("the last index is a space") << std::vector<int>{2, 4, 4, 3} << QStringLiteral("乙 丙");
-    QTest::newRow("all blank") << std::vector<int>{0, 0, 0} << QString();
-}
-
-void TestOcr::greedyReading()
-{
-    QFETCH(std::vector<int>, steps);
-    QFETCH(QString, text);
-
-    const QStringList keys = {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙")};
-    cv::Mat scores(static_cast<int>(steps.size()), keys.size() + 2, CV_32F, cv::Scalar(0.05));
-    for (int t = 0; t < scores.rows; ++t)
-        scores.at<float>(t, steps[t]) = t % 2 ? 0.9f : 0.7f;
-    const DecodedLine line = decodeGreedy(scores, keys);
-    QCOMPARE(line.text, text);
-    // The confidence is that of the characters kept, not of the blanks.
-    if (!text.isEmpty())
-        QVERIFY(line.confidence >= 0.7 && line.confidence <= 0.9);
-    else
-        QCOMPARE(line.confidence, 0.0);
-}
 
 void TestOcr::resolutionForTesseract_data()
 {
@@ -120,7 +34,6 @@ void TestOcr::resolutionForTesseract_data()
     QTest::addColumn<int>("dpi");
 
     QTest::newRow("A4 scanned at 300 dpi") << QSize(2480, 3508) << 0 << 300;
-    QTest::newRow("A4 photographed, 190 dpi") << QSize(1590, 2250) << 0 << 192;
     QTest::newRow("Letter at 300 dpi, landscape") << QSize(3300, 2550) << 0 << 300;
     // Not a page's proportions: 12 point text whose lines are 46 px tall is 300 dpi.
     QTest::newRow("a cut-out, 46 px lines") << QSize(1800, 900) << 46 << 301;

@@ -26,40 +26,12 @@ const QColor kInk(20, 20, 22);
 
 // The photograph: how the page lies, the light and the camera's faults.
 constexpr double kPageShareOfHeight = 0.92;
-constexpr double kLargestTurnDegrees = 1.5;
-constexpr double kLargestKeystone = 0.012; // of the page's width, at the far edge
+constexpr double kLargestTurn = 1.5; // degrees
 constexpr double kDarkestCorner = 0.72;    // light falling off across the page
 constexpr double kShadowDepth = 0.22;
 constexpr double kFocusBlur = 0.9; // sigma in pixels
 constexpr double kSensorNoise = 4.0;
 constexpr int kJpegQuality = 85;
-// A found outline sharing less than this (of the union) with the page's is not the page.
-constexpr double kLeastOverlap = 0.9;
-
-// A run of Latin letters or digits is laid out whole; anything else one character at a time.
-QStringList tokens(const QString &paragraph)
-{
-    QStringList out;
-    for (int i = 0; i < paragraph.size();) {
-        int j = i + 1;
-        if (paragraph[i].unicode() < 0x80 && paragraph[i].isLetterOrNumber())
-            while (j < paragraph.size() && paragraph[j].unicode() < 0x80 && paragraph[j].isLetterOrNumber())
-                ++j;
-        out << paragraph.mid(i, j - i);
-        i = j;
-    }
-    return out;
-}
-
-cv::Mat bgrOf(const QImage &image)
-{
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    const cv::Mat view(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
-                       static_cast<size_t>(rgb.bytesPerLine()));
-    cv::Mat bgr;
-    cv::cvtColor(view, bgr, cv::COLOR_RGB2BGR);
-    return bgr;
-}
 
 } // namespace
 
@@ -114,66 +86,52 @@ CorpusPage layOutPage(const CorpusFace &face, const QStringList &paragraphs, int
     painter.setFont(font);
     painter.setPen(kInk);
     double y = margin + metrics.ascent();
-    for (const QString &paragraph : paragraphs) {
-        const QStringList parts = tokens(paragraph);
+    // Character by character; a Latin word may break across lines, as in narrow columns.
+    for (int p = 0; p < paragraphs.size() && y + metrics.descent() <= size.height() - margin; ++p) {
+        double start = indent, x = start; // the first line of a paragraph is indented
         QString line;
-        double start = indent; // the first line of a paragraph is indented
-        double x = start;
-        for (int i = 0; i <= parts.size(); ++i) {
-            const double advance = i < parts.size() ? metrics.horizontalAdvance(parts[i]) : 0.0;
-            if (i == parts.size() || x + advance > width) {
-                if (y + metrics.descent() > size.height() - margin) {
-                    painter.end();
-                    page.picture = bgrOf(image);
-                    return page;
-                }
+        for (int i = 0; i <= paragraphs[p].size() && y + metrics.descent() <= size.height() - margin; ++i) {
+            const QChar c = i < paragraphs[p].size() ? paragraphs[p][i] : QChar();
+            const double advance = c.isNull() ? 0.0 : metrics.horizontalAdvance(c);
+            if (c.isNull() || x + advance > width) {
                 painter.drawText(QPointF(margin + start, y), line);
-                if (!line.trimmed().isEmpty())
-                    page.lines << line.trimmed();
+                page.lines << line.trimmed();
                 y += step;
                 line.clear();
                 start = x = 0.0;
             }
-            if (i < parts.size()) {
-                line += parts[i];
-                x += advance;
-            }
+            line += c.isNull() ? QString() : QString(c);
+            x += advance;
         }
     }
     painter.end();
-    page.picture = bgrOf(image);
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    cv::cvtColor(cv::Mat(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
+                         static_cast<size_t>(rgb.bytesPerLine())),
+                 page.picture, cv::COLOR_RGB2BGR);
     return page;
 }
 
+namespace {
+
 cv::Mat photographPage(const cv::Mat &page, cv::Size frameSize, DeskSurface desk, unsigned seed,
-                       std::vector<cv::Point2f> *corners)
+                       cv::RotatedRect *outline)
 {
     cv::RNG rng(seed * 2654435761u + 17u);
     cv::Mat frame = drawDesk(frameSize, desk, seed);
-
-    // Where the page's corners land: scaled to fill most of the height,
-    // turned a little, its far edge a little narrower (the camera leans).
+    // Scaled to fill most of the height (area-averaged, so that fine print
+    // is not aliased), turned a little, a little off centre.
     const double scale = kPageShareOfHeight * frameSize.height / page.rows;
-    const double angle = rng.uniform(-kLargestTurnDegrees, kLargestTurnDegrees) * CV_PI / 180.0;
-    const double keystone = rng.uniform(0.0, kLargestKeystone) * page.cols * scale;
-    const cv::Point2d centre(frameSize.width / 2.0 + rng.uniform(-0.03, 0.03) * frameSize.width,
-                             frameSize.height / 2.0);
-    const double halfW = page.cols * scale / 2, halfH = page.rows * scale / 2;
-    const cv::Point2d local[4] = {{-halfW + keystone, -halfH}, {halfW - keystone, -halfH}, {halfW, halfH}, {-halfW, halfH}};
-    std::vector<cv::Point2f> placed(4);
-    for (int i = 0; i < 4; ++i)
-        placed[i] = cv::Point2f(static_cast<float>(centre.x + local[i].x * std::cos(angle) - local[i].y * std::sin(angle)),
-                                static_cast<float>(centre.y + local[i].x * std::sin(angle) + local[i].y * std::cos(angle)));
-    const cv::Point2f source[4] = {{0, 0},
-                                   {static_cast<float>(page.cols), 0},
-                                   {static_cast<float>(page.cols), static_cast<float>(page.rows)},
-                                   {0, static_cast<float>(page.rows)}};
-    const cv::Mat warp = cv::getPerspectiveTransform(source, placed.data());
-    // Area-averaged first, so that the fine print is not aliased on its way down.
     cv::Mat smaller;
     cv::resize(page, smaller, cv::Size(), scale, scale, cv::INTER_AREA);
-    const cv::Mat back = (cv::Mat_<double>(3, 3) << 1.0 / scale, 0, 0, 0, 1.0 / scale, 0, 0, 0, 1);
-    cv::warpPerspective(smaller, frame, warp * back, frameSize, cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+    const cv::RotatedRect placed(cv::Point2f(frameSize.width * static_cast<float>(rng.uniform(0.47, 0.53)),
+                                             frameSize.height / 2.0f),
+                                 smaller.size(), static_cast<float>(rng.uniform(-kLargestTurn, kLargestTurn)));
+    cv::Mat place = cv::getRotationMatrix2D(cv::Point2f(smaller.cols / 2.0f, smaller.rows / 2.0f), -placed.angle, 1.0);
+    place.at<double>(0, 2) += placed.center.x - smaller.cols / 2.0;
+    place.at<double>(1, 2) += placed.center.y - smaller.rows / 2.0;
+    cv::warpAffine(smaller, frame, place, frameSize, cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+    *outline = placed;
 
     // Light falling off towards one corner, and a soft shadow across the page.
     cv::Mat light(frameSize, CV_32F);
@@ -204,10 +162,10 @@ cv::Mat photographPage(const cv::Mat &page, cv::Size frameSize, DeskSurface desk
 
     std::vector<uchar> jpeg;
     cv::imencode(".jpg", frame, jpeg, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality});
-    if (corners)
-        *corners = placed;
     return cv::imdecode(jpeg, cv::IMREAD_COLOR);
 }
+
+} // namespace
 
 cv::Mat capturedPage(const cv::Mat &page, Capture capture, DeskSurface desk, unsigned seed)
 {
@@ -215,24 +173,10 @@ cv::Mat capturedPage(const cv::Mat &page, Capture capture, DeskSurface desk, uns
         return page.clone();
     // An 8 megapixel document camera.
     const cv::Size frameSize(3264, 2448);
-    std::vector<cv::Point2f> corners;
-    const cv::Mat photo = photographPage(page, frameSize, desk, seed, &corners);
-    // The program's own finding and cutting out; the page's true outline
-    // where the finder misses it (a white page on a white desk, wood grain).
-    cv::RotatedRect outline = detectDocuments(photo).best;
-    const cv::RotatedRect truth = toLegacyAngle(cv::minAreaRect(corners));
-    std::vector<cv::Point2f> common;
-    double overlap = 0.0;
-    if (cv::rotatedRectangleIntersection(outline, truth, common) != cv::INTERSECT_NONE && common.size() > 2) {
-        std::vector<cv::Point2f> hull;
-        cv::convexHull(common, hull);
-        const double shared = cv::contourArea(hull);
-        overlap = shared / (outline.size.area() + truth.size.area() - shared);
-    }
-    if (overlap < kLeastOverlap)
-        outline = truth;
+    cv::RotatedRect outline;
+    const cv::Mat photo = photographPage(page, frameSize, desk, seed, &outline);
     cv::Mat treated = photo;
     if (capture == Capture::Bw)
         applyShootingType(photo, treated, kShootBlackWhite);
-    return extractDocument(treated, outline);
+    return extractDocument(treated, toLegacyAngle(outline));
 }

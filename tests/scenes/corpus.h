@@ -2,15 +2,11 @@
 
 #include "scenes/deskscene.h"
 
-#include <QString>
 #include <QStringList>
-
-#include <opencv2/core.hpp>
 
 #include <vector>
 
-// Printed pages laid out from classical prose in the CJK faces Debian ships,
-// and photographed on desks the way a document camera sees them.
+// Printed pages in the CJK faces Debian ships, photographed on desks.
 
 // A typeface: a short name for bench lines and the family Qt knows it by.
 struct CorpusFace {
@@ -33,21 +29,12 @@ struct CorpusPage {
 // ragged paragraph ends, as many lines as fit.
 CorpusPage layOutPage(const CorpusFace &face, const QStringList &paragraphs, int dpi = 300, double points = 12.0);
 
-// How a page was captured.
-enum class Capture {
-    Clean, // the page itself, as a scanner gives it
-    Photo, // photographed on the desk and cut out
-    Bw     // photographed, turned black and white, cut out
-};
+// How a page was captured: as a scanner gives it, photographed, photographed in 黑白.
+enum class Capture { Clean, Photo, Bw };
 
-// Photographs `page` lying on a desk, turned a little and slightly keystoned,
-// in uneven light with a soft shadow across it, slightly out of focus, with
-// sensor noise and JPEG's losses. The page's corners in the photograph go to
-// `corners` (top left, top right, bottom right, bottom left) when given.
-cv::Mat photographPage(const cv::Mat &page, cv::Size frameSize, DeskSurface desk, unsigned seed,
-                       std::vector<cv::Point2f> *corners = nullptr);
-
-// The page as the program stores it: the photograph cut out along the
-// page's edges (as the program's own cut-out does) after the 黑白 treatment
-// for Capture::Bw; the page itself for Capture::Clean.
+// The page as the program stores it: photographed lying on a desk, turned a
+// little, in uneven light with a soft shadow across it, slightly out of
+// focus, with sensor noise and JPEG's losses, then cut out by the program's
+// own cut-out (after its 黑白 treatment for Capture::Bw); the page itself
+// for Capture::Clean.
 cv::Mat capturedPage(const cv::Mat &page, Capture capture, DeskSurface desk, unsigned seed);

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <map>
 #include <mutex>
-#include <tuple>
 
 namespace {
 
@@ -113,10 +112,8 @@ cv::Mat drawDesk(cv::Size frameSize, DeskSurface surface, unsigned seed)
         break;
     }
     case DeskSurface::White:
-        desk.setTo(cv::Scalar(228, 232, 236));
-        break;
     case DeskSurface::Black:
-        desk.setTo(cv::Scalar(22, 22, 24));
+        desk.setTo(surface == DeskSurface::White ? cv::Scalar(228, 232, 236) : cv::Scalar(22, 22, 24));
         break;
     case DeskSurface::Patterned: {
         // Gingham: red stripes both ways over white, pink where they cross one way.
@@ -131,7 +128,7 @@ cv::Mat drawDesk(cv::Size frameSize, DeskSurface surface, unsigned seed)
         }
         break;
     }
-    case DeskSurface::Dark:
+    default:
         break;
     }
     cv::Mat noise(frameSize, CV_32FC3);
@@ -213,9 +210,9 @@ void drawHand(cv::Mat &frame, cv::Point2f centre, float size, const cv::Scalar &
 cv::Mat cachedDesk(cv::Size frameSize, DeskSurface surface)
 {
     static std::mutex lock;
-    static std::map<std::tuple<int, int, int>, cv::Mat> desks;
+    static std::map<std::pair<int, DeskSurface>, cv::Mat> desks;
     const std::lock_guard<std::mutex> hold(lock);
-    cv::Mat &desk = desks[{frameSize.width, frameSize.height, static_cast<int>(surface)}];
+    cv::Mat &desk = desks[{frameSize.width * 100000 + frameSize.height, surface}];
     if (desk.empty())
         desk = drawDesk(frameSize, surface);
     return desk.clone();

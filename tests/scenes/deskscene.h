@@ -48,7 +48,8 @@ struct BookView {
     bool cover = false;        // a brown cover shows around the page
 };
 
-// Draws a book page on the desk. The hand is shaded and casts a soft shadow. Left of the turning leaf's edge lies `page`,
-// right of it `page + 1`; the lifted leaf, shaded, rises over the edge. A
-// non-zero `noiseSeed` adds sensor noise that differs from seed to seed.
+// Draws a book page on the desk. Left of the turning leaf's edge lies `page`,
+// right of it `page + 1`; the lifted leaf, shaded, rises over the edge. The
+// hand is shaded and casts a soft shadow. A non-zero `noiseSeed` adds sensor
+// noise that differs from seed to seed.
 cv::Mat drawBookView(cv::Size frameSize, const BookView &view, unsigned noiseSeed = 0);
