@@ -14,8 +14,12 @@ VORLANT_PACKAGES=(
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
   npm python3-onnx
   qtmultimedia5-dev libqt5multimedia5-plugins
+  qttools5-dev qttools5-dev-tools qttranslations5-l10n
 )
+# lintian, debootstrap and file: making and checking the Debian package;
+# the CJK faces: the printed pages of the text-recognition tests.
 VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data desktop-file-utils appstream
+  lintian debootstrap debian-archive-keyring file
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk)
 
 vorlant_install() {
