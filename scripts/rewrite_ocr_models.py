@@ -189,7 +189,7 @@ def layer_norm_as_mvn(graph):
     for chain in layer_norms(graph):
         x = chain[0].input[0]
         eps = scalar(graph, chain[4].input[1])
-        div, mul, add = chain[6], chain[7], chain[8]
+        mul, add = chain[7], chain[8]
         gamma = graph.const[mul.input[1]].astype(np.float64)
         beta = graph.const[add.input[1]].astype(np.float64)
         readers = graph.live_consumers(add.output[0])
@@ -216,7 +216,6 @@ def layer_norm_as_mvn(graph):
         mvn = helper.make_node('MVN', [x], [add.output[0]], name=graph.fresh('mvn'), eps=eps, normalize_variance=1,
                                across_channels=0)
         graph.replace(chain, [mvn])
-        del div
 
 
 def inner_products(graph):
