@@ -167,6 +167,17 @@ void TestPageTurnDetector::shotsOnDrawnSequences_data()
     QTest::newRow("hand resting on the page") << Script().still(20).handRests(150).still(30).views()
                                               << QVector<int>{};
 
+    BookView oak;
+    oak.desk = DeskSurface::Oak;
+    oak.cover = true;
+    QTest::newRow("lighting step of +20%, oak desk and cover") << Script(oak).still(30).with(bright, 60).views()
+                                                               << QVector<int>{};
+    BookView lamp = oak;
+    lamp.tint = {0.9, 1.0, 1.15}; // a warm lamp switched on
+    QTest::newRow("warm lamp switched on over an oak desk, then a turn")
+        << Script(oak).still(30).views() + Script(lamp).still(40).turn(6, 10, 6).still(20).views()
+        << QVector<int>{1};
+
     // Desks and covers inside the skin colours never hold a shot; hands of
     // every tone still do while they rest on the new page.
     const struct {

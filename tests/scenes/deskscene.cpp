@@ -258,8 +258,8 @@ cv::Mat drawBookView(cv::Size frameSize, const BookView &view, unsigned noiseSee
     if (view.hand.x >= 0 && view.hand.y >= 0)
         drawHand(frame, view.hand, h * 0.3f, view.skin);
 
-    if (view.light != 1.0)
-        frame.convertTo(frame, CV_8U, view.light);
+    if (view.light != 1.0 || view.tint != cv::Scalar(1, 1, 1))
+        cv::multiply(frame, view.tint * view.light, frame);
     if (noiseSeed != 0) {
         cv::Mat noisy(frameSize, CV_16SC3), noise(frameSize, CV_16SC3);
         frame.convertTo(noisy, CV_16SC3);

@@ -43,6 +43,7 @@ struct BookView {
     cv::Point2f hand{-1, -1};  // centre of a hand in frame pixels; none when negative
     cv::Point2f shift{0, 0};   // where the book has been nudged, in frame pixels
     double light = 1.0;        // brightness factor of the whole scene
+    cv::Scalar tint{1, 1, 1};  // and of each channel (BGR): a lamp's colour
     DeskSurface desk = DeskSurface::Dark;
     cv::Scalar skin{120, 160, 215};
     bool cover = false;        // a brown cover shows around the page
