@@ -1,4 +1,5 @@
 #include "app/allocator.h"
+#include "app/cache.h"
 #include "app/deviceprobe.h"
 #include "mainwindow/startup.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     tuneAllocatorForFrames();
     QApplication app(argc, argv);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    Cache::create();
     SystemDeviceProbe probe;
     return runVorlant(app, probe);
 }
