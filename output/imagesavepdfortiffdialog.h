@@ -33,6 +33,9 @@ public:
     // Whether a page turned under the camera is to be shot now: the
     // "翻页自动拍摄" switch is on and the dialog is shown.
     bool isWatchingPageTurns() const;
+    // Shows the two switches as the settings store holds them (after
+    // "默认设置"), without storing them again.
+    void refreshSwitches();
 
 signals:
     void takePhotoSignals();
