@@ -13,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QImage>
-#include <QTransform>
 
 #include <opencv2/imgproc.hpp>
 
@@ -157,29 +156,6 @@ void cutOutKernel(const cv::Mat &frame)
               [&] { return sameAsOurs(region); }, false}});
 }
 
-void quarterTurnKernel(const cv::Mat &frame)
-{
-    for (const QImage::Format format : {QImage::Format_RGB888, QImage::Format_Grayscale8}) {
-        for (const int turns : {1, 2}) {
-            const QImage picture = matToQImage(frame).convertToFormat(format);
-            QImage ours, qt;
-            cv::Mat library;
-            QTransform matrix;
-            matrix.rotate(90.0 * turns);
-            const std::string name = std::string(turns == 1 ? "quarter-turn" : "half-turn") +
-                                     (format == QImage::Format_RGB888 ? "-rgb" : "-grey");
-            compare(name, [&] { ours = rotateQuarterTurns(picture, turns); },
-                    {{"cv::rotate",
-                      [&] {
-                          cv::rotate(imageMat(picture), library, turns == 1 ? cv::ROTATE_90_CLOCKWISE : cv::ROTATE_180);
-                      },
-                      [&] { return difference(imageMat(ours), library); }},
-                     {"QImage::transformed", [&] { qt = picture.transformed(matrix, Qt::SmoothTransformation); },
-                      [&] { return difference(imageMat(ours), imageMat(qt)); }}});
-        }
-    }
-}
-
 void displayScalerKernel(const cv::Mat &frame)
 {
     for (const QImage::Format format : {QImage::Format_RGB888, QImage::Format_RGB32, QImage::Format_Grayscale8}) {
@@ -247,7 +223,6 @@ int benchKernels()
     std::printf("kernels on a %dx%d desk scene, medians of %d runs taken in turn\n", kCameraSize.width,
                 kCameraSize.height, kKernelRuns);
     cutOutKernel(frame);
-    quarterTurnKernel(frame);
     displayScalerKernel(frame);
     thresholdKernel(frame);
     return 0;
