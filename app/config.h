@@ -67,6 +67,7 @@ using SettingMember = std::variant<int ConfigValues::*, bool ConfigValues::*, QS
 struct HomeWorkDirectory {};
 // A setting's value on a first start and after "默认设置"; std::nullopt: absent from the file.
 using SettingFactory = std::variant<int, bool, const char *, std::nullopt_t, HomeWorkDirectory>;
+// Whether "默认设置" puts the factory value back or leaves the setting as it is.
 enum class OnReset { Restore, Keep };
 
 struct SettingSpec {
@@ -136,7 +137,7 @@ public:
     // Writes all settings atomically; false (and a debug line) when the file could not be replaced.
     bool save();
     // Writes only these keys (from memory) into the file and leaves every other
-    // line as it is, atomically as save() does. Without a file it writes all.
+    // setting in it as it is, atomically as save() does. Without a file it writes all.
     bool saveKeys(const QStringList &keys);
     // Factory values, except for the camera and the work directory; not written.
     void init();
