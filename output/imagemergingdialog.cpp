@@ -4,6 +4,7 @@
 
 #include "app/cache.h"
 #include "documents/documentwriter.h"
+#include "engine/photonaming.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -120,11 +121,12 @@ void ImageMergingDialog::on_btnSave_clicked()
     const ConfigValues settings = Cache::config->snapshot();
     const QString directory = QDir(settings.workDirectory()).absolutePath();
     SaveOutcome outcome;
-    outcome.error = ensureDirectory(directory);
+    outcome.error = ensureDirectory(directory, SavedPicture::MergedImage);
     if (outcome.error.isEmpty()) {
         outcome = saveImageAsNewFile(canvas, directory, settings.imageCodec, settings.imageQuality,
                                      configuredNames(settings, directory, settings.imageCodec,
-                                                     [] { return Cache::config->takeNextNumber(); }));
+                                                     [] { return Cache::config->takeNextNumber(); }),
+                                     SavedPicture::MergedImage);
     }
     if (!outcome.error.isEmpty()) {
         warn(outcome.error);

@@ -152,7 +152,7 @@ private slots:
         QTest::addColumn<bool>("folderIsFile");
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QSize>("merged");
-        QTest::newRow("unwritable folder") << "a.png" << "a.png" << true << "工作目录" << QSize();
+        QTest::newRow("unwritable folder") << "a.png" << "a.png" << true << "不是文件夹，合并图像未保存" << QSize();
         QTest::newRow("both undecodable") << "bad1.jpg" << "bad2.jpg" << false << "bad2.jpg" << QSize();
         QTest::newRow("second undecodable") << "a.png" << "bad2.jpg" << false << "bad2.jpg" << QSize(30, 20);
         QTest::newRow("first cut short") << "cut.jpg" << "a.png" << false << "cut.jpg" << QSize(30, 20);
