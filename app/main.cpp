@@ -1,4 +1,5 @@
 #include "app/allocator.h"
+#include "app/cache.h"
 #include "app/commandline.h"
 #include "app/deviceprobe.h"
 #include "app/translations.h"
@@ -44,6 +45,7 @@ int main(int argc, char *argv[])
     if (request.action != CommandLineRequest::Action::Run)
         return answer(request);
 
+    Cache::create();
     SystemDeviceProbe probe;
     return runVorlant(app, probe, request.cameraFiles);
 }
