@@ -2,6 +2,7 @@
 #include "app/cache.h"
 #include "app/commandline.h"
 #include "app/deviceprobe.h"
+#include "app/logging.h"
 #include "app/translations.h"
 #include "mainwindow/startup.h"
 
@@ -24,6 +25,7 @@ int answer(const CommandLineRequest &request)
 
 int main(int argc, char *argv[])
 {
+    quietDebugLines();
     QCoreApplication::setApplicationName(QStringLiteral("vorlant"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORLANT_VERSION));
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
