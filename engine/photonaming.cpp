@@ -81,8 +81,15 @@ cv::Mat toBgrMat(const QImage &picture)
 
 QString pictureNoun(SavedPicture what)
 {
-    return what == SavedPicture::MergedImage ? QCoreApplication::translate("PhotoNaming", "合并图像")
-                                             : QCoreApplication::translate("PhotoNaming", "照片");
+    switch (what) {
+    case SavedPicture::MergedImage:
+        return QCoreApplication::translate("PhotoNaming", "合并图像");
+    case SavedPicture::Document:
+        return QCoreApplication::translate("PhotoNaming", "文档");
+    case SavedPicture::Photograph:
+        break;
+    }
+    return QCoreApplication::translate("PhotoNaming", "照片");
 }
 
 QString fileNoun()
@@ -347,4 +354,27 @@ NameCandidates configuredNames(const ConfigValues &settings, const QString &dire
             stamp = QDateTime::currentDateTime();
         return timedPhotoName(directory, stamp, suffix, attempt);
     };
+}
+
+ReservedName reserveName(const NameCandidates &names)
+{
+    ReservedName reserved;
+    // The copy carries the candidates' own state (the time stamp once read) into the later attempts.
+    NameCandidates source = names;
+    int attempt = 1;
+    for (; attempt <= kMaxNameAttempts; ++attempt) {
+        const QString candidate = source(attempt);
+        if (candidate.isEmpty())
+            break;
+        if (!QFileInfo::exists(candidate)) {
+            reserved.path = candidate;
+            break;
+        }
+    }
+    if (reserved.path.isEmpty())
+        return reserved;
+    reserved.candidates = [source, path = reserved.path, attempt](int next) mutable {
+        return next == 1 ? path : source(attempt + next - 1);
+    };
+    return reserved;
 }

@@ -25,7 +25,7 @@ QString timedPhotoName(const QString &directory, const QDateTime &time, const QS
 bool canWriteImageFormat(const QString &format);
 
 // What is being saved, for the messages that name it.
-enum class SavedPicture { Photograph, MergedImage };
+enum class SavedPicture { Photograph, MergedImage, Document };
 
 // Makes sure the directory exists, creating it and its parents if needed.
 // Returns an empty string, or a message for the user.
@@ -63,3 +63,12 @@ SaveOutcome moveAsNewFile(const QString &tempPath, const QString &directory, con
 // every attempt, or the time with "_2", "_3", ... for files of the same millisecond.
 NameCandidates configuredNames(const ConfigValues &settings, const QString &directory, const QString &suffix,
                                const std::function<int()> &nextNumber);
+
+// The name of a file that is written later, chosen now: the first candidate
+// not yet taken, so that its running number or time stamp is that of the
+// moment asked and files written meanwhile come after it.
+struct ReservedName {
+    QString path;            // empty when no candidate was free
+    NameCandidates candidates; // `path` first, then the candidates after it
+};
+ReservedName reserveName(const NameCandidates &names);

@@ -9,7 +9,7 @@ VORLANT_PACKAGES=(
   qtbase5-dev qtbase5-dev-tools
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev libopencv-dnn-dev
   fonts-dejavu-core fonts-wqy-microhei
-  libhpdf-dev
+  libhpdf-dev libtiff-dev zlib1g-dev libjpeg-dev
   libavformat-dev libavcodec-dev libavutil-dev
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
   npm python3-onnx
@@ -18,7 +18,7 @@ VORLANT_PACKAGES=(
 )
 # lintian, debootstrap and file: making and checking the Debian package;
 # the CJK faces: the printed pages of the text-recognition tests.
-VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data desktop-file-utils appstream
+VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data qpdf desktop-file-utils appstream
   lintian debootstrap debian-archive-keyring file
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk)
 
