@@ -1,6 +1,7 @@
 #include "app/cache.h"
 #include "app/discovery.h"
 #include "mainwindow/startup.h"
+#include "support/avifile.h"
 #include "support/fakedeviceprobe.h"
 #include "support/workingdir.h"
 #include "support/xvfbserver.h"
@@ -15,6 +16,8 @@
 #include <linux/videodev2.h>
 
 #include <functional>
+
+#include <csignal>
 
 namespace {
 
@@ -54,6 +57,27 @@ bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkin
     vorlant.setProcessEnvironment(env);
     vorlant.setWorkingDirectory(wd.path());
     vorlant.setProcessChannelMode(QProcess::MergedChannels);
+    vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), QStringList());
+    return vorlant.waitForStarted();
+}
+
+// Starts the real vorlant as a user would find it (its own home and runtime
+// folder, the demo scene as camera), pressing the buttons named in `commands`.
+bool startAtHome(QProcess &vorlant, const XvfbServer &x, const ScopedWorkingDir &wd, const QString &commands)
+{
+    QProcessEnvironment env = x.environment();
+    env.insert("VORLANT_CAMERA_FILES", qEnvironmentVariable("VORLANT_DEMO_SCENE"));
+    env.insert("HOME", wd.path());
+    // Copies of the program other tests run must not count as running beside it.
+    const QString runtime = wd.file("run");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("LD_PRELOAD", qEnvironmentVariable("VORLANT_GUI_DRIVER"));
+    env.insert("VORLANT_GUI_COMMANDS", commands);
+    vorlant.setProcessEnvironment(env);
+    vorlant.setWorkingDirectory(wd.path());
+    vorlant.setProcessChannelMode(QProcess::ForwardedChannels);
     vorlant.start(qEnvironmentVariable("VORLANT_BINARY"), QStringList());
     return vorlant.waitForStarted();
 }
@@ -238,6 +262,77 @@ private slots:
         QCOMPARE(QDir(wd.file("Tessaran")).entryList(QDir::Files), QStringList{"IMG_1.jpg"});
         vorlant.terminate();
         QVERIFY(processFinished(vorlant, 10000));
+    }
+
+    void realProgramEndsInOrderOnSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("second"); // 0: none
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 0;
+        QTest::newRow("SIGINT") << int(SIGINT) << 0;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 0;
+        // (Two of the same kind sent at once would merge into one.)
+        QTest::newRow("SIGTERM and SIGINT, then the next start") << int(SIGTERM) << int(SIGINT);
+    }
+
+    // Logout, shutdown or kill while recording: the recording is completed
+    // with its index and the settings are written, within 2 s. A second
+    // signal ends the program at once; the next start repairs what it left.
+    void realProgramEndsInOrderOnSignal()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, second);
+        const bool twice = second != 0;
+        XvfbServer x;
+        if (!x.isRunning())
+            QSKIP("Xvfb is not installed");
+        ScopedWorkingDir wd;
+        const QString commands = wd.file("gui-commands");
+        QProcess vorlant;
+        QVERIFY(startAtHome(vorlant, x, wd, commands));
+        QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
+        QTest::qWait(3000); // the stand-in's first pictures
+        {
+            QFile press(commands);
+            QVERIFY(press.open(QIODevice::Append));
+            press.write("click btnShootingVideo\n");
+        }
+        QDir videos(wd.file("Tessaran"));
+        QTRY_COMPARE_WITH_TIMEOUT(videos.entryList({"*.part.avi"}, QDir::Files).size(), 1, 10000);
+        QTest::qWait(1500);
+        QVERIFY(QFile::remove(wd.file("system.ini")));
+
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(vorlant.processId()), signalNumber);
+        if (twice)
+            ::kill(pid_t(vorlant.processId()), second);
+        QVERIFY(vorlant.waitForFinished(10000));
+        const qint64 ms = clock.elapsed();
+        qInfo("ended %lld ms after the signal", ms);
+
+        if (twice) {
+            QCOMPARE(vorlant.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(videos.entryList({"*.avi"}, QDir::Files).filter(".part.avi").size(), 1);
+            QProcess next;
+            QVERIFY(startAtHome(next, x, wd, commands + "-next"));
+            // The box that names the recovered recording.
+            QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^警告$").isEmpty(), 40000);
+            next.terminate();
+            QVERIFY(next.waitForFinished(10000));
+        } else {
+            QCOMPARE(vorlant.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(vorlant.exitCode(), 0);
+            QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
+            QVERIFY(QFile::exists(wd.file("system.ini")));
+        }
+        const QStringList left = videos.entryList(QDir::Files);
+        QCOMPARE(left.size(), 1);
+        QVERIFY2(left.first().endsWith(".avi") && !left.first().contains(".part"), qPrintable(left.first()));
+        const AviLayout layout = readAviLayout(videos.filePath(left.first()));
+        QVERIFY(layout.closed);
+        QVERIFY2(layout.indexEntries >= 10, qPrintable(QString::number(layout.indexEntries)));
+        QCOMPARE(layout.playedFrames, layout.indexEntries);
     }
 };
 
