@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <iterator>
 
 #include <fcntl.h>
@@ -51,7 +50,8 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
     // The pipe stays for the process's life: a handler still running on
     // another thread when this object goes must not write to a reused number.
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qCWarning(lcStartup) << "termination signals not watched:" << std::strerror(errno);
+        const QString error = qt_error_string(errno);
+        qCWarning(lcStartup) << "termination signals not watched:" << error;
         return;
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);

@@ -15,7 +15,6 @@ extern "C" {
 }
 
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -208,7 +207,7 @@ PartRepair repairRecordingPart(const QString &partPath, const std::atomic<bool> 
     // together do not both repair the same part.
     const int lock = ::open(QFile::encodeName(partPath).constData(), O_RDONLY | O_CLOEXEC);
     if (lock < 0) {
-        outcome.error = tr("无法读取：%1").arg(QString::fromLocal8Bit(strerror(errno)));
+        outcome.error = tr("无法读取：%1").arg(qt_error_string(errno));
         return outcome;
     }
     struct stat info {};
