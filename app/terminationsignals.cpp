@@ -18,9 +18,10 @@ constexpr int kHandled[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Written by the handler, read by the notifier: the handler may run on any
 // thread and may do next to nothing, a write to a pipe is one of the few.
-int g_pipe[2] = {-1, -1};
+int g_readEnd = -1;
+std::atomic<int> g_writeEnd{-1};
 std::atomic<int> g_received{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free counter");
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free values");
 
 struct sigaction g_previous[std::size(kHandled)];
 bool g_installed[std::size(kHandled)] = {};
@@ -39,7 +40,7 @@ extern "C" void onTerminationSignal(int number)
     }
     const int savedErrno = errno;
     const char byte = static_cast<char>(number);
-    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+    [[maybe_unused]] const ssize_t written = ::write(g_writeEnd.load(), &byte, 1);
     errno = savedErrno;
 }
 
@@ -49,12 +50,17 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
     // The pipe stays for the process's life: a handler still running on
     // another thread when this object goes must not write to a reused number.
-    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        const QString error = qt_error_string(errno);
-        qCWarning(lcStartup) << "termination signals not watched:" << error;
-        return;
+    if (g_readEnd < 0) {
+        int ends[2] = {-1, -1};
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+            const QString error = qt_error_string(errno);
+            qCWarning(lcStartup) << "termination signals not watched:" << error;
+            return;
+        }
+        g_readEnd = ends[0];
+        g_writeEnd.store(ends[1]);
     }
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    m_notifier = new QSocketNotifier(g_readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPending);
 
     struct sigaction action {};
@@ -91,7 +97,7 @@ void TerminationSignals::readPending()
 {
     char byte = 0;
     bool got = false;
-    while (::read(g_pipe[0], &byte, 1) == 1)
+    while (::read(g_readEnd, &byte, 1) == 1)
         got = true;
     if (!got)
         return;
