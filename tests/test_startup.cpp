@@ -42,8 +42,7 @@ bool processFinished(QProcess &p, int ms)
 }
 
 // Starts the real vorlant in `wd` on `x`, with the demo desk scene as its camera.
-// Given `commands`, it presses the buttons named there, and has a runtime
-// folder of its own: copies other tests run do not count as running beside it.
+// Given `commands`, it presses the buttons named there, alone in its runtime folder.
 bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkingDir &wd, bool ownHome,
                       const QString &commands = QString())
 {
@@ -57,8 +56,7 @@ bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkin
     if (ownHome)
         env.insert("HOME", wd.path());
     if (!commands.isEmpty()) {
-        QDir().mkpath(wd.file("run"));
-        env.insert("XDG_RUNTIME_DIR", wd.file("run"));
+        env.insert("XDG_RUNTIME_DIR", wd.path());
         env.insert("LD_PRELOAD", qEnvironmentVariable("VORLANT_GUI_DRIVER"));
         env.insert("VORLANT_GUI_COMMANDS", commands);
     }
@@ -278,8 +276,7 @@ private slots:
         QVERIFY(startOnDemoScene(vorlant, x, wd, true, press.fileName()));
         QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
         QTest::qWait(3000); // the stand-in's first pictures
-        QVERIFY(press.open(QIODevice::WriteOnly) && press.write("click btnShootingVideo\n") > 0);
-        press.close();
+        QVERIFY(press.open(QIODevice::WriteOnly) && press.write("click btnShootingVideo\n") > 0 && press.flush());
         QDir videos(wd.file("Tessaran"));
         QTRY_COMPARE_WITH_TIMEOUT(videos.entryList({"*.part.avi"}, QDir::Files).size(), 1, 10000);
         QTest::qWait(1500);
