@@ -106,9 +106,9 @@ QList<CameraInfo> discoverCameraFiles(const QString &fileList)
     return found;
 }
 
-QList<CameraInfo> discoverAll(DeviceProbe &probe)
+QList<CameraInfo> discoverAll(DeviceProbe &probe, const std::optional<QString> &cameraFiles)
 {
-    const QString files = qEnvironmentVariable(kCameraFilesVariable);
+    const QString files = cameraFiles ? *cameraFiles : qEnvironmentVariable(kCameraFilesVariable);
     if (!files.isEmpty())
         return discoverCameraFiles(files);
     return discoverCameras(probe);

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class DeviceProbe;
 
 // Probes /dev/video0, /dev/video1, ... until the first node that is missing,
@@ -18,5 +20,6 @@ QList<CameraInfo> discoverCameraFiles(const QString &fileList);
 // The environment variable that switches discovery to the stand-in.
 constexpr const char *kCameraFilesVariable = "VORLANT_CAMERA_FILES";
 
-// Stand-in when the variable is set and not empty, else the device nodes.
-QList<CameraInfo> discoverAll(DeviceProbe &probe);
+// Stand-in when the list of files is not empty, else the device nodes. The
+// list is `cameraFiles` when given (--camera-files), else the variable.
+QList<CameraInfo> discoverAll(DeviceProbe &probe, const std::optional<QString> &cameraFiles = std::nullopt);

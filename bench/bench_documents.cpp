@@ -1,10 +1,12 @@
 #include "bench.h"
 
 #include "scenes/deskscene.h"
+#include "scenes/hugepng.h"
 #include "engine/photonaming.h"
 #include "documents/documentwriter.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -71,7 +73,7 @@ int benchMerge()
         QElapsedTimer timer;
         timer.start();
         const auto [first, second] = loadPhotographPair(sources[0], sources[1]);
-        const QImage merged = mergeImages(first, second, true);
+        const QImage merged = mergeImages(first.picture, second.picture, true);
         const SaveOutcome outcome = saveImageAsNewFile(merged, dir.path(), QStringLiteral("jpg"), 80,
                                                        [&](int attempt) { return attempt == 1 ? out : QString(); });
         samples.push_back(timer.nsecsElapsed() / 1e6);
@@ -84,7 +86,89 @@ int benchMerge()
     return 0;
 }
 
+// Linux keeps a process's peak resident memory in VmHWM and lets it be reset,
+// so each case reports its own peak above what was in use before it.
+qint64 statusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).simplified().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+qint64 resetPeakKb()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    return statusKb("VmRSS:");
+}
+
+struct LargeCase {
+    const char *name;
+    cv::Size size;
+    const char *suffix;
+    std::vector<int> parameters;
+    bool noise;
+    int pages;
+};
+
+// Documents past 2 GiB and lossless pages: time and peak memory stay those of a page or two.
+int benchLargePdf()
+{
+    const LargeCase cases[] = {
+        {"desk-8mp-jpeg", kPhotoSize, "jpg", {cv::IMWRITE_JPEG_QUALITY, 80}, false, 300},
+        {"noise-8mp-jpeg-q95", kPhotoSize, "jpg", {cv::IMWRITE_JPEG_QUALITY, 95}, true, 230},
+        {"desk-16mp-png", cv::Size(4608, 3456), "png", {}, false, 20},
+    };
+    QTemporaryDir dir;
+    int failures = 0;
+    for (const LargeCase &c : cases) {
+        const QString source = dir.filePath(QStringLiteral("source.%1").arg(QLatin1String(c.suffix)));
+        cv::Mat picture(c.size, CV_8UC3);
+        if (c.noise)
+            cv::randu(picture, 0, 255);
+        else
+            picture = drawDeskScene(c.size, demoSheets(c.size), 1);
+        cv::imwrite(QFile::encodeName(source).toStdString(), picture, c.parameters);
+        picture.release();
+        QStringList sources;
+        for (int i = 0; i < c.pages; ++i)
+            sources << source;
+        const QString out = dir.filePath(QStringLiteral("large.pdf"));
+        const qint64 before = resetPeakKb();
+        QElapsedTimer timer;
+        timer.start();
+        const DocumentOutcome outcome = writePdfFile(sources, out);
+        const double ms = timer.nsecsElapsed() / 1e6;
+        const qint64 peak = statusKb("VmHWM:");
+        std::printf("pdf-large %s pages=%d source_bytes=%lld pdf_bytes=%lld ms=%.0f peak_rss_mb=%.0f "
+                    "growth_mb=%.0f%s\n",
+                    c.name, outcome.pages, static_cast<long long>(QFileInfo(source).size()),
+                    static_cast<long long>(QFileInfo(out).size()), ms, peak / 1024.0, (peak - before) / 1024.0,
+                    outcome.error.isEmpty() ? "" : qPrintable(" error=" + outcome.error));
+        std::fflush(stdout);
+        failures += outcome.error.isEmpty() && outcome.pages == c.pages ? 0 : 1;
+        QFile::remove(out);
+    }
+
+    const QString huge = dir.filePath(QStringLiteral("huge.png"));
+    writeHugePng(huge, QSize(30000, 30000));
+    const qint64 before = resetPeakKb();
+    QElapsedTimer timer;
+    timer.start();
+    const DecodedPhotograph decoded = loadPhotograph(huge);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    const qint64 peak = statusKb("VmHWM:");
+    std::printf("pdf-large png-30000x30000-refused ms=%.1f growth_mb=%.0f reason=%s\n", ms, (peak - before) / 1024.0,
+                qPrintable(decoded.problem));
+    return failures + (decoded.picture.isNull() ? 0 : 1);
+}
+
 } // namespace
 
 VORLANT_BENCH_GROUP("pdf", benchPdf);
+VORLANT_BENCH_GROUP("pdf-large", benchLargePdf);
 VORLANT_BENCH_GROUP("merge", benchMerge);

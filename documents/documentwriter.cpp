@@ -1,102 +1,36 @@
 #include "documents/documentwriter.h"
 
-#include "engine/frameconversion.h"
+#include "app/logging.h"
+#include "documents/documenttexts.h"
+#include "documents/jpegframe.h"
 #include "documents/pdftextlayer.h"
+#include "documents/pdfwriter.h"
 
-#include <QDebug>
-#include <QDir>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 
-#include <hpdf.h>
-#include <opencv2/imgcodecs.hpp>
+#include <tiffio.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdarg>
+#include <exception>
 #include <future>
 #include <memory>
-#include <vector>
 
 namespace {
 
 // Raw pixel value of the merge canvas: white with alpha 0.
 constexpr uint kCanvasFill = 0x00FFFFFFu;
+// A classic TIFF addresses 4 GiB; its compressed pages could outgrow their
+// raw size, so past half of that the file is written as a BigTIFF.
+constexpr qint64 kClassicTiffRawBytes = qint64(2) << 30;
+constexpr int kBandRows = 128;
+constexpr int kRgbSamples = 3;
 
-bool isJpeg(const QByteArray &bytes)
-{
-    return bytes.size() >= 2 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8;
-}
-
-// Walks the marker segments to the first scan and looks for the end marker
-// after it; inside entropy-coded data 0xFF is always stuffed, so 0xFF 0xD9
-// there can only be the end. A file cut short while being written has none.
-bool isCompleteJpeg(const QByteArray &bytes)
-{
-    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
-    const qsizetype size = bytes.size();
-    if (!isJpeg(bytes))
-        return false;
-    qsizetype pos = 2;
-    while (pos + 4 <= size) {
-        if (data[pos] != 0xFF)
-            return false;
-        const uchar marker = data[pos + 1];
-        if (marker == 0xFF) {
-            ++pos;
-            continue;
-        }
-        if (marker == 0xD9)
-            return false;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            pos += 2;
-            continue;
-        }
-        const int length = (data[pos + 2] << 8) | data[pos + 3];
-        if (length < 2)
-            return false;
-        if (marker == 0xDA) {
-            const qsizetype scan = pos + 2 + length;
-            static const uchar kEnd[] = {0xFF, 0xD9};
-            return scan < size && memmem(data + scan, size_t(size - scan), kEnd, sizeof kEnd) != nullptr;
-        }
-        pos += 2 + length;
-    }
-    return false;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-cv::Mat decodeMat(const QByteArray &bytes, int flags)
-{
-    if (bytes.isEmpty() || (isJpeg(bytes) && !isCompleteJpeg(bytes)))
-        return {};
-    try {
-        const cv::Mat encoded(1, bytes.size(), CV_8U, const_cast<char *>(bytes.constData()));
-        return cv::imdecode(encoded, flags);
-    } catch (const cv::Exception &) {
-        return {};
-    }
-}
-
-QImage decodePhotograph(const QByteArray &bytes)
-{
-    if (bytes.isEmpty() || (isJpeg(bytes) && !isCompleteJpeg(bytes)))
-        return {};
-    const QImage picture = QImage::fromData(bytes);
-    if (!picture.isNull())
-        return picture;
-    // Formats without a Qt reader on this system (TIFF) go through OpenCV.
-    return matToQImage(decodeMat(bytes, cv::IMREAD_ANYCOLOR));
-}
-
-DocumentOutcome failed(const QString &error, const QStringList &leftOut)
+DocumentOutcome failed(const QString &error, const QList<SourceProblem> &leftOut)
 {
     DocumentOutcome outcome;
     outcome.error = error;
@@ -104,9 +38,9 @@ DocumentOutcome failed(const QString &error, const QStringList &leftOut)
     return outcome;
 }
 
-QString noneReadableMessage(const QStringList &leftOut)
+QString noneReadableMessage(const QList<SourceProblem> &leftOut)
 {
-    return QStringLiteral("没有一张图像能够读取，文件未保存。\n") + leftOut.join(QLatin1Char('\n'));
+    return Documents::tr("没有一张图像能够读取，文件未保存。") + QLatin1Char('\n') + leftOutMessage(leftOut);
 }
 
 NameCandidates exactlyThisName(const QString &path)
@@ -114,157 +48,245 @@ NameCandidates exactlyThisName(const QString &path)
     return [path](int attempt) { return attempt == 1 ? path : QString(); };
 }
 
-struct PdfErrors {
-    HPDF_STATUS code = HPDF_OK;
-    HPDF_STATUS detail = 0;
+// Why a JPEG that cannot be stored as it is did not decode either.
+QString undecodedJpegReason(const JpegFrame &frame, const QString &problem)
+{
+    if (!frame.complete)
+        return Documents::tr("JPEG 文件不完整");
+    if (frame.precision != 8)
+        return Documents::tr("不支持 %1 位的 JPEG").arg(frame.precision);
+    if (frame.height == 0)
+        return Documents::tr("JPEG 文件头中没有图像高度");
+    return problem;
+}
+
+// Runs `write` and turns anything it throws (memory running out above all)
+// into a failure, so that no writer thread ends the program.
+template <typename Write> DocumentOutcome guarded(const QString &what, Write write)
+{
+    try {
+        return write();
+    } catch (const std::bad_alloc &) {
+        return failed(Documents::tr("写入%1时内存不足，文件未保存").arg(what), {});
+    } catch (const std::exception &e) {
+        return failed(Documents::tr("写入%1时出错（%2），文件未保存").arg(what, QString::fromLocal8Bit(e.what())), {});
+    } catch (...) {
+        return failed(Documents::tr("写入%1时出错，文件未保存").arg(what), {});
+    }
+}
+
+// Removes the temporary file unless released: every early return and
+// exception leaves nothing behind.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(QString path) : m_path(std::move(path)) {}
+    ~TemporaryFile()
+    {
+        if (!m_path.isEmpty())
+            QFile::remove(m_path);
+    }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+    const QString &path() const { return m_path; }
+    QString release() { return std::exchange(m_path, QString()); }
+
+private:
+    QString m_path;
 };
 
-void recordPdfError(HPDF_STATUS code, HPDF_STATUS detail, void *data)
+DocumentOutcome buildPdf(const QStringList &sources, const QString &directory, const NameCandidates &names,
+                         const PageProgress &progress, const PdfTextLayers &textLayers, const QString &title)
 {
-    auto *errors = static_cast<PdfErrors *>(data);
-    if (errors->code == HPDF_OK) {
-        errors->code = code;
-        errors->detail = detail;
-    }
-}
-
-QString pdfErrorMessage(const PdfErrors &errors)
-{
-    return QStringLiteral("写入PDF时出错（错误 0x%1，%2），文件未保存")
-        .arg(uint(errors.code), 4, 16, QLatin1Char('0'))
-        .arg(uint(errors.detail));
-}
-
-// Decoded pixels as an uncompressed-then-deflated image: grey stays grey,
-// transparency is laid on white paper.
-HPDF_Image embedLossless(HPDF_Doc doc, QImage picture)
-{
-    if (picture.hasAlphaChannel()) {
-        QImage flat(picture.size(), QImage::Format_RGB32);
-        flat.fill(Qt::white);
-        QPainter painter(&flat);
-        painter.drawImage(0, 0, picture);
-        painter.end();
-        picture = flat;
-    }
-    const bool grey = picture.isGrayscale();
-    picture = picture.convertToFormat(grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    const int rowBytes = picture.width() * (grey ? 1 : 3);
-    QByteArray packed(rowBytes * picture.height(), Qt::Uninitialized);
-    for (int y = 0; y < picture.height(); ++y)
-        std::memcpy(packed.data() + qsizetype(y) * rowBytes, picture.constScanLine(y), size_t(rowBytes));
-    HPDF_SetCompressionMode(doc, HPDF_COMP_IMAGE);
-    return HPDF_LoadRawImageFromMem(doc, reinterpret_cast<const HPDF_BYTE *>(packed.constData()),
-                                    HPDF_UINT(picture.width()), HPDF_UINT(picture.height()),
-                                    grey ? HPDF_CS_DEVICE_GRAY : HPDF_CS_DEVICE_RGB, 8);
-}
-
-// Builds the whole document in memory; empty with outcome.error set on failure.
-QByteArray buildPdf(const QStringList &sources, const PageProgress &progress, const PdfTextLayers &textLayers,
-                    DocumentOutcome &outcome)
-{
-    PdfErrors errors;
-    std::unique_ptr<std::remove_pointer_t<HPDF_Doc>, decltype(&HPDF_Free)> doc(HPDF_New(recordPdfError, &errors),
-                                                                              HPDF_Free);
-    if (!doc) {
-        outcome.error = QStringLiteral("无法创建PDF文档，文件未保存");
-        return {};
-    }
-    TextLayerFonts fonts;
-    bool fontsFailed = false;
+    DocumentOutcome outcome;
+    outcome.error = ensureDirectory(directory, SavedPicture::Document);
+    if (!outcome.error.isEmpty())
+        return outcome;
+    QString error;
+    TemporaryFile temporary(createTemporaryPath(directory, QStringLiteral("pdf"), &error));
+    if (temporary.path().isEmpty())
+        return failed(error, {});
+    PdfWriter pdf(temporary.path());
+    std::unique_ptr<TextLayerMetrics> metrics;
     const int total = int(sources.size());
-    for (int i = 0; i < total; ++i) {
+    for (int i = 0; i < total && pdf.errorString().isEmpty(); ++i) {
         const QString &source = sources.at(i);
-        const QByteArray bytes = readFile(source);
-        HPDF_Image image = nullptr;
-        if (isCompleteJpeg(bytes)) {
-            // Stored as it is: the page shows the camera's own JPEG.
-            HPDF_SetCompressionMode(doc.get(), HPDF_COMP_NONE);
-            image = HPDF_LoadJpegImageFromMem(doc.get(), reinterpret_cast<const HPDF_BYTE *>(bytes.constData()),
-                                              HPDF_UINT(bytes.size()));
-            if (!image) {
-                // A JPEG kind the library does not take (CMYK, 12-bit): embed its pixels instead.
-                HPDF_ResetError(doc.get());
-                errors = PdfErrors();
-            }
-        }
-        if (!image) {
-            const QImage picture = decodePhotograph(bytes);
-            if (picture.isNull()) {
-                outcome.leftOut << source;
+        QByteArray bytes = readWholeFile(source);
+        const JpegFrame frame = readJpegFrame(bytes);
+        const bool jpeg = isJpeg(bytes);
+        const bool asIs = jpeg && canStoreJpegAsIs(frame);
+        DecodedPhotograph decoded;
+        if (!asIs) {
+            decoded = decodePhotograph(bytes);
+            bytes.clear();
+            if (decoded.picture.isNull()) {
+                const QString reason = jpeg ? undecodedJpegReason(frame, decoded.problem) : decoded.problem;
+                outcome.leftOut.append({i, source, reason});
                 if (progress)
                     progress(i + 1, total);
                 continue;
             }
-            image = embedLossless(doc.get(), picture);
         }
-        if (image) {
-            const HPDF_UINT width = HPDF_Image_GetWidth(image);
-            const HPDF_UINT height = HPDF_Image_GetHeight(image);
-            HPDF_Page page = HPDF_AddPage(doc.get());
-            if (page) {
-                HPDF_Page_SetSize(page, HPDF_PAGE_SIZE_A4, width > height ? HPDF_PAGE_LANDSCAPE : HPDF_PAGE_PORTRAIT);
-                HPDF_Page_DrawImage(page, image, 0, 0, HPDF_Page_GetWidth(page), HPDF_Page_GetHeight(page));
-                if (i < textLayers.size() && !textLayers[i].isEmpty() && errors.code == HPDF_OK) {
-                    if (!fonts.chinese && !fontsFailed) {
-                        fonts = textLayerFonts(doc.get());
-                        // Without its fonts the document is still written, only not searchable.
-                        fontsFailed = errors.code != HPDF_OK || !fonts.chinese || !fonts.latin;
-                        if (fontsFailed) {
-                            qDebug() << "text layer fonts unavailable:" << pdfErrorMessage(errors);
-                            HPDF_ResetError(doc.get());
-                            errors = PdfErrors();
-                            fonts = TextLayerFonts();
-                        }
-                    }
-                    addInvisibleText(page, fonts, textLayers[i], QSize(int(width), int(height)),
-                                     QRectF(0, 0, HPDF_Page_GetWidth(page), HPDF_Page_GetHeight(page)));
-                }
+        const QSize pictureSize = asIs ? QSize(frame.width, frame.height) : decoded.picture.size();
+        QByteArray textLayer;
+        if (i < textLayers.size() && !textLayers[i].isEmpty()) {
+            if (!metrics)
+                metrics = std::make_unique<TextLayerMetrics>();
+            QString textError;
+            // A layer that cannot be made costs that page its text, never the document.
+            if (!invisibleTextOperators(*metrics, textLayers[i], pictureSize, PdfWriter::pageSize(pictureSize),
+                                        &textLayer, &textError)) {
+                qCDebug(lcDocuments) << "text layer left out of page" << i + 1 << textError;
+                outcome.withoutText.append({i, source, textError});
+                textLayer.clear();
             }
         }
-        if (errors.code != HPDF_OK || !image) {
-            outcome.error = pdfErrorMessage(errors);
-            return {};
-        }
+        if (asIs)
+            pdf.addJpegPage(bytes, frame, textLayer);
+        else
+            pdf.addPicturePage(decoded.picture, textLayer);
         ++outcome.pages;
         if (progress)
             progress(i + 1, total);
     }
-    if (outcome.pages == 0) {
-        outcome.error = noneReadableMessage(outcome.leftOut);
-        return {};
+    if (!pdf.errorString().isEmpty())
+        return failed(Documents::tr("写入PDF时出错（%1），文件未保存").arg(pdf.errorString()), outcome.leftOut);
+    if (outcome.pages == 0)
+        return failed(noneReadableMessage(outcome.leftOut), outcome.leftOut);
+    if (!pdf.finish({title, documentCreator(), QDateTime::currentDateTime()}))
+        return failed(Documents::tr("写入PDF时出错（%1），文件未保存").arg(pdf.errorString()), outcome.leftOut);
+    const SaveOutcome saved = moveAsNewFile(temporary.release(), directory, names);
+    outcome.path = saved.path;
+    outcome.error = saved.error;
+    return outcome;
+}
+
+// libtiff's complaints about one file, kept for the message.
+int keepTiffError(TIFF *, void *data, const char *module, const char *format, va_list arguments)
+{
+    auto *error = static_cast<QString *>(data);
+    if (error->isEmpty())
+        *error = QString::asprintf("%s: ", module ? module : "TIFF") + QString::vasprintf(format, arguments);
+    return 1;
+}
+
+// The raw size of every source that can be told from its header.
+qint64 estimatedRawBytes(const QStringList &sources)
+{
+    qint64 bytes = 0;
+    for (const QString &source : sources) {
+        QSize size = QImageReader(source).size();
+        if (!size.isValid())
+            size = encodedPictureSize(readWholeFile(source));
+        bytes += qint64(std::max(0, size.width())) * std::max(0, size.height()) * kRgbSamples;
     }
-    HPDF_SaveToStream(doc.get());
-    HPDF_UINT32 size = HPDF_GetStreamSize(doc.get());
-    QByteArray pdf(int(size), Qt::Uninitialized);
-    if (errors.code == HPDF_OK)
-        HPDF_GetContents(doc.get(), reinterpret_cast<HPDF_BYTE *>(pdf.data()), &size);
-    if (errors.code != HPDF_OK || size != HPDF_UINT32(pdf.size()) || size == 0) {
-        outcome.error = pdfErrorMessage(errors);
-        return {};
+    return bytes;
+}
+
+bool writeTiffPage(TIFF *tiff, const QImage &picture, const QByteArray &stamp)
+{
+    const QByteArray software = documentCreator().toUtf8();
+    TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(picture.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, kRgbSamples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    TIFFSetField(tiff, TIFFTAG_SOFTWARE, software.constData());
+    TIFFSetField(tiff, TIFFTAG_DATETIME, stamp.constData());
+    for (int top = 0; top < picture.height(); top += kBandRows) {
+        QImage rows = opaqueBand(picture, top, kBandRows, false);
+        if (rows.isNull())
+            return false;
+        for (int y = 0; y < rows.height(); ++y)
+            if (TIFFWriteScanline(tiff, rows.scanLine(y), uint32_t(top + y), 0) < 0)
+                return false;
     }
-    return pdf;
+    return TIFFWriteDirectory(tiff) != 0;
+}
+
+DocumentOutcome buildTiff(const QStringList &sources, const QString &directory, const NameCandidates &names,
+                          const PageProgress &progress)
+{
+    DocumentOutcome outcome;
+    outcome.error = ensureDirectory(directory, SavedPicture::Document);
+    if (!outcome.error.isEmpty())
+        return outcome;
+    QString error;
+    TemporaryFile temporary(createTemporaryPath(directory, QStringLiteral("tiff"), &error));
+    if (temporary.path().isEmpty())
+        return failed(error, {});
+
+    const char *mode = estimatedRawBytes(sources) > kClassicTiffRawBytes ? "w8" : "w";
+    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
+                                                                             TIFFOpenOptionsFree);
+    QString tiffError;
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), keepTiffError, &tiffError);
+    TIFFOpenOptionsSetWarningHandlerExtR(
+        options.get(), [](TIFF *, void *, const char *, const char *, va_list) { return 1; }, nullptr);
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(
+        TIFFOpenExt(QFile::encodeName(temporary.path()).constData(), mode, options.get()), TIFFClose);
+    if (!tiff)
+        return failed(Documents::tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), {});
+
+    const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1();
+    const int total = int(sources.size());
+    for (int i = 0; i < total; ++i) {
+        const DecodedPhotograph decoded = loadPhotograph(sources.at(i));
+        if (decoded.picture.isNull()) {
+            outcome.leftOut.append({i, sources.at(i), decoded.problem});
+        } else {
+            if (!writeTiffPage(tiff.get(), decoded.picture, stamp))
+                return failed(Documents::tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), outcome.leftOut);
+            ++outcome.pages;
+        }
+        if (progress)
+            progress(i + 1, total);
+    }
+    if (outcome.pages == 0)
+        return failed(noneReadableMessage(outcome.leftOut), outcome.leftOut);
+    // Closing writes what is still buffered; a full disk shows here.
+    TIFF *open = tiff.release();
+    const int flushed = TIFFFlush(open);
+    TIFFClose(open);
+    if (!flushed || !tiffError.isEmpty())
+        return failed(Documents::tr("写入TIFF时出错，文件未保存。%1").arg(tiffError), outcome.leftOut);
+    const SaveOutcome saved = moveAsNewFile(temporary.release(), directory, names);
+    outcome.path = saved.path;
+    outcome.error = saved.error;
+    return outcome;
 }
 
 } // namespace
 
-QImage loadPhotograph(const QString &path)
+QString documentCreator()
 {
-    return decodePhotograph(readFile(path));
+    return QStringLiteral("vorlant %1").arg(QStringLiteral(VORLANT_VERSION));
 }
 
-std::pair<QImage, QImage> loadPhotographPair(const QString &first, const QString &second)
+std::pair<DecodedPhotograph, DecodedPhotograph> loadPhotographPair(const QString &first, const QString &second)
 {
-    auto secondImage = std::async(std::launch::async, [second] { return loadPhotograph(second); });
-    QImage firstImage = loadPhotograph(first);
+    auto secondImage = std::async(std::launch::async, [second] {
+        try {
+            return loadPhotograph(second);
+        } catch (...) {
+            return DecodedPhotograph{QImage(), Documents::tr("内存不足")};
+        }
+    });
+    DecodedPhotograph firstImage = loadPhotograph(first);
     return {std::move(firstImage), secondImage.get()};
 }
 
 QImage mergeImages(const QImage &first, const QImage &second, bool sideBySide)
 {
-    const QSize size = sideBySide
-                           ? QSize(first.width() + second.width(), std::max(first.height(), second.height()))
-                           : QSize(std::max(first.width(), second.width()), first.height() + second.height());
+    const QSize size = sideBySide ? QSize(first.width() + second.width(), std::max(first.height(), second.height()))
+                                  : QSize(std::max(first.width(), second.width()), first.height() + second.height());
+    if (!pixelLimitProblem(size).isEmpty())
+        return {};
     const QPoint secondAt = sideBySide ? QPoint(first.width(), 0) : QPoint(0, first.height());
     QImage canvas(size, QImage::Format_ARGB32);
     if (canvas.isNull())
@@ -280,68 +302,23 @@ QImage mergeImages(const QImage &first, const QImage &second, bool sideBySide)
 }
 
 DocumentOutcome writePdfAsNewFile(const QStringList &sources, const QString &directory, const NameCandidates &names,
-                                  const PageProgress &progress, const PdfTextLayers &textLayers)
+                                  const PageProgress &progress, const PdfTextLayers &textLayers, const QString &title)
 {
-    DocumentOutcome outcome;
-    outcome.error = ensureDirectory(directory);
-    if (!outcome.error.isEmpty())
-        return outcome;
-    const QByteArray pdf = buildPdf(sources, progress, textLayers, outcome);
-    if (!outcome.error.isEmpty())
-        return outcome;
-    const SaveOutcome saved = saveBytesAsNewFile(pdf, directory, names);
-    outcome.path = saved.path;
-    outcome.error = saved.error;
-    return outcome;
+    return guarded(QStringLiteral("PDF"),
+                   [&] { return buildPdf(sources, directory, names, progress, textLayers, title); });
 }
 
 DocumentOutcome writePdfFile(const QStringList &sources, const QString &outputPath, const PageProgress &progress,
                              const PdfTextLayers &textLayers)
 {
     return writePdfAsNewFile(sources, QFileInfo(outputPath).absolutePath(), exactlyThisName(outputPath), progress,
-                             textLayers);
+                             textLayers, QFileInfo(outputPath).fileName());
 }
 
 DocumentOutcome writeTiffAsNewFile(const QStringList &sources, const QString &directory, const NameCandidates &names,
                                    const PageProgress &progress)
 {
-    DocumentOutcome outcome;
-    outcome.error = ensureDirectory(directory);
-    if (!outcome.error.isEmpty())
-        return outcome;
-    std::vector<cv::Mat> pages;
-    const int total = int(sources.size());
-    for (int i = 0; i < total; ++i) {
-        cv::Mat page = decodeMat(readFile(sources.at(i)), cv::IMREAD_COLOR);
-        if (page.empty())
-            outcome.leftOut << sources.at(i);
-        else
-            pages.push_back(std::move(page));
-        if (progress)
-            progress(i + 1, total);
-    }
-    if (pages.empty())
-        return failed(noneReadableMessage(outcome.leftOut), outcome.leftOut);
-
-    QString error;
-    const QString tempPath = createTemporaryPath(directory, QStringLiteral("tiff"), &error);
-    if (tempPath.isEmpty())
-        return failed(error, outcome.leftOut);
-    bool written = false;
-    try {
-        written = cv::imwrite(QFile::encodeName(tempPath).toStdString(), pages);
-    } catch (const cv::Exception &e) {
-        error = QString::fromStdString(e.what());
-    }
-    if (!written) {
-        QFile::remove(tempPath);
-        return failed(QStringLiteral("写入TIFF时出错，文件未保存。%1").arg(error), outcome.leftOut);
-    }
-    const SaveOutcome saved = moveAsNewFile(tempPath, directory, names);
-    outcome.path = saved.path;
-    outcome.error = saved.error;
-    outcome.pages = int(pages.size());
-    return outcome;
+    return guarded(QStringLiteral("TIFF"), [&] { return buildTiff(sources, directory, names, progress); });
 }
 
 DocumentOutcome writeTiffFile(const QStringList &sources, const QString &outputPath, const PageProgress &progress)
@@ -349,9 +326,12 @@ DocumentOutcome writeTiffFile(const QStringList &sources, const QString &outputP
     return writeTiffAsNewFile(sources, QFileInfo(outputPath).absolutePath(), exactlyThisName(outputPath), progress);
 }
 
-QString leftOutMessage(const QStringList &leftOut)
+QString leftOutMessage(const QList<SourceProblem> &leftOut)
 {
     if (leftOut.isEmpty())
         return {};
-    return QStringLiteral("以下图像无法读取，未写入文件：\n") + leftOut.join(QLatin1Char('\n'));
+    QStringList lines;
+    for (const SourceProblem &source : leftOut)
+        lines << Documents::tr("%1：%2").arg(source.path, source.reason);
+    return Documents::tr("以下图像未写入文件：") + QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
 }

@@ -1,24 +1,30 @@
 #include "documents/pdftextlayer.h"
 
+#include "documents/documenttexts.h"
+#include "documents/pdfwriter.h"
+
 #include <QTextCodec>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
-// A CID font with its CMap, both built into every reader's CJK support.
-const char kChineseFont[] = "SimSun";
-const char kChineseEncoding[] = "GBK-EUC-H";
 const char kLatinFont[] = "Helvetica";
-// The library's limits on horizontal scaling, in per cent.
-constexpr HPDF_REAL kLeastScaling = 10;
-constexpr HPDF_REAL kMostScaling = 300;
+// Every two-byte code of the Chinese font is one em wide.
+constexpr double kChineseWidth = 1000;
+constexpr double kThousandths = 1000;
 // The font size is this share of the line's height; the baseline sits this
 // share of the size above the line's bottom, below it descenders hang.
 constexpr double kSizeOfLineHeight = 0.9;
 constexpr double kDescent = 0.12;
+// The longest string a reader is sure to take; a run is cut there (on a
+// character boundary: every Chinese code is two bytes).
+constexpr int kLongestString = 65534;
 // The first byte of a two-byte EUC-CN code, the range GBK-EUC-H covers.
 constexpr uchar kEucFirstByte = 0xa1;
+// Invisible text: neither filled nor stroked, yet found and selected.
+constexpr int kInvisibleRendering = 3;
 
 bool isLatin(QChar c)
 {
@@ -30,6 +36,7 @@ struct Run {
     QByteArray bytes;
 };
 
+// Control characters are dropped: they draw nothing and some readers choke on them.
 QList<Run> splitRuns(const QString &text)
 {
     QList<Run> runs;
@@ -39,15 +46,59 @@ QList<Run> splitRuns(const QString &text)
         while (end < text.size() && isLatin(text[end]) == latin)
             ++end;
         const QString piece = text.mid(i, end - i);
-        const QByteArray bytes = latin ? piece.toLatin1() : chineseFontBytes(piece);
+        QByteArray bytes;
+        if (latin) {
+            for (const QChar c : piece)
+                if (c.unicode() >= 0x20 && c.unicode() < 0x7f)
+                    bytes += char(c.unicode());
+        } else {
+            bytes = chineseFontBytes(piece);
+        }
         if (!bytes.isEmpty())
-            runs.append({latin, bytes});
+            runs.append({latin, bytes.left(kLongestString)});
         i = end;
     }
     return runs;
 }
 
+QByteArray number(double value)
+{
+    QByteArray text = QByteArray::number(value, 'f', 2);
+    while (text.endsWith('0'))
+        text.chop(1);
+    if (text.endsWith('.'))
+        text.chop(1);
+    return text == "-0" ? "0" : text;
+}
+
 } // namespace
+
+TextLayerMetrics::TextLayerMetrics()
+{
+    m_doc = HPDF_New(recordError, &m_error);
+    if (m_doc)
+        m_latin = HPDF_GetFont(m_doc, kLatinFont, nullptr);
+}
+
+TextLayerMetrics::~TextLayerMetrics()
+{
+    if (m_doc)
+        HPDF_Free(m_doc);
+}
+
+void TextLayerMetrics::recordError(HPDF_STATUS code, HPDF_STATUS, void *data)
+{
+    *static_cast<HPDF_STATUS *>(data) = code;
+}
+
+double TextLayerMetrics::latinWidth(const QByteArray &text) const
+{
+    if (!m_latin || m_error != HPDF_OK)
+        return -1;
+    const HPDF_TextWidth width =
+        HPDF_Font_TextWidth(m_latin, reinterpret_cast<const HPDF_BYTE *>(text.constData()), HPDF_UINT(text.size()));
+    return m_error == HPDF_OK ? double(width.width) : -1;
+}
 
 QByteArray chineseFontBytes(const QString &text)
 {
@@ -67,52 +118,47 @@ QByteArray chineseFontBytes(const QString &text)
     return out;
 }
 
-TextLayerFonts textLayerFonts(HPDF_Doc pdf)
+bool invisibleTextOperators(const TextLayerMetrics &metrics, const QList<OcrLine> &lines, QSize pictureSize,
+                            QSizeF page, QByteArray *operators, QString *error)
 {
-    TextLayerFonts fonts;
-    HPDF_UseCNSFonts(pdf);
-    HPDF_UseCNSEncodings(pdf);
-    fonts.chinese = HPDF_GetFont(pdf, kChineseFont, kChineseEncoding);
-    fonts.latin = HPDF_GetFont(pdf, kLatinFont, nullptr);
-    return fonts;
-}
-
-void addInvisibleText(HPDF_Page page, const TextLayerFonts &fonts, const QList<OcrLine> &lines, QSize pictureSize,
-                      const QRectF &target)
-{
-    if (!fonts.chinese || !fonts.latin || pictureSize.isEmpty())
-        return;
-    const double sx = target.width() / pictureSize.width();
-    const double sy = target.height() / pictureSize.height();
+    operators->clear();
+    if (pictureSize.isEmpty())
+        return true;
+    const double sx = page.width() / pictureSize.width();
+    const double sy = page.height() / pictureSize.height();
+    const QRect picture(QPoint(0, 0), pictureSize);
     for (const OcrLine &line : lines) {
+        const QRect box = line.box.intersected(picture);
         const QList<Run> runs = splitRuns(line.text);
-        if (runs.isEmpty())
+        if (box.isEmpty() || runs.isEmpty())
             continue;
-        const double height = line.box.height() * sy;
-        const double size = std::max(1.0, height * kSizeOfLineHeight);
-        // The natural width at this size, to stretch the run to the line's width.
+        const double size = std::max(1.0, box.height() * sy * kSizeOfLineHeight);
+        // The natural width at this size, to stretch the runs to the line's width.
         double natural = 0;
         for (const Run &run : runs) {
-            HPDF_Page_SetFontAndSize(page, run.latin ? fonts.latin : fonts.chinese, static_cast<HPDF_REAL>(size));
-            natural += HPDF_Page_TextWidth(page, run.bytes.constData());
+            const double width = run.latin ? metrics.latinWidth(run.bytes) : kChineseWidth * run.bytes.size() / 2;
+            if (width < 0) {
+                *error = Documents::tr("无法计算文字宽度");
+                operators->clear();
+                return false;
+            }
+            natural += width * size / kThousandths;
         }
         if (natural <= 0)
             continue;
-        const double width = line.box.width() * sx;
-        const HPDF_REAL scaling =
-            std::clamp(static_cast<HPDF_REAL>(100.0 * width / natural), kLeastScaling, kMostScaling);
-        const double x = target.left() + line.box.left() * sx;
+        const double scaling = 100.0 * box.width() * sx / natural;
+        const double x = box.left() * sx;
         // PDF pages count upwards from the bottom, pictures downwards from the top.
-        const double bottom = target.top() + target.height() - (line.box.top() + line.box.height()) * sy;
+        const double baseline = page.height() - (box.top() + box.height()) * sy + size * kDescent;
+        if (!std::isfinite(scaling) || !std::isfinite(baseline))
+            continue;
 
-        HPDF_Page_BeginText(page);
-        HPDF_Page_SetTextRenderingMode(page, HPDF_INVISIBLE);
-        HPDF_Page_SetHorizontalScalling(page, scaling);
-        HPDF_Page_MoveTextPos(page, static_cast<HPDF_REAL>(x), static_cast<HPDF_REAL>(bottom + size * kDescent));
-        for (const Run &run : runs) {
-            HPDF_Page_SetFontAndSize(page, run.latin ? fonts.latin : fonts.chinese, static_cast<HPDF_REAL>(size));
-            HPDF_Page_ShowText(page, run.bytes.constData());
-        }
-        HPDF_Page_EndText(page);
+        QByteArray text = "BT " + QByteArray::number(kInvisibleRendering) + " Tr " + number(scaling) + " Tz " +
+                          number(x) + ' ' + number(baseline) + " Td";
+        for (const Run &run : runs)
+            text += QByteArray(" /") + (run.latin ? PdfWriter::kLatinFontName : PdfWriter::kChineseFontName) + ' ' +
+                    number(size) + " Tf <" + run.bytes.toHex() + "> Tj";
+        *operators += text + " ET\n";
     }
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "engine/photonaming.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -78,8 +79,27 @@ cv::Mat toBgrMat(const QImage &picture)
     return bgr;
 }
 
+QString pictureNoun(SavedPicture what)
+{
+    switch (what) {
+    case SavedPicture::MergedImage:
+        return QCoreApplication::translate("PhotoNaming", "合并图像");
+    case SavedPicture::Document:
+        return QCoreApplication::translate("PhotoNaming", "文档");
+    case SavedPicture::Photograph:
+        break;
+    }
+    return QCoreApplication::translate("PhotoNaming", "照片");
+}
+
+QString fileNoun()
+{
+    return QCoreApplication::translate("PhotoNaming", "文件");
+}
+
 // Encodes into memory, so that an encoder failure never touches the folder.
-QString encodePicture(const QImage &picture, const QByteArray &format, int quality, QByteArray &bytes)
+QString encodePicture(const QImage &picture, const QByteArray &format, int quality, QByteArray &bytes,
+                      const QString &what)
 {
     if (qtCanWrite(format)) {
         QBuffer buffer(&bytes);
@@ -87,7 +107,7 @@ QString encodePicture(const QImage &picture, const QByteArray &format, int quali
         QImageWriter writer(&buffer, format);
         writer.setQuality(quality);
         if (!writer.write(picture))
-            return QStringLiteral("无法编码照片：%1").arg(writer.errorString());
+            return QCoreApplication::translate("PhotoNaming", "无法编码%1：%2").arg(what, writer.errorString());
         return {};
     }
     try {
@@ -100,11 +120,12 @@ QString encodePicture(const QImage &picture, const QByteArray &format, int quali
         }
         std::vector<uchar> encoded;
         if (!cv::imencode(std::string(".") + format.constData(), toBgrMat(picture), encoded, params))
-            return QStringLiteral("无法编码照片（%1）").arg(QString::fromLatin1(format));
+            return QCoreApplication::translate("PhotoNaming", "无法编码%1（%2）")
+                .arg(what, QString::fromLatin1(format));
         bytes = QByteArray(reinterpret_cast<const char *>(encoded.data()), static_cast<int>(encoded.size()));
         return {};
     } catch (const cv::Exception &e) {
-        return QStringLiteral("无法编码照片：%1").arg(QString::fromStdString(e.what()));
+        return QCoreApplication::translate("PhotoNaming", "无法编码%1：%2").arg(what, QString::fromStdString(e.what()));
     }
 }
 
@@ -186,12 +207,14 @@ SaveOutcome claimFirstFreeName(const QString &tempPath, const QString &directory
         }
         if (error != EEXIST) {
             ::unlink(nativePath(tempPath).constData());
-            outcome.error = QStringLiteral("无法保存%1“%2”：%3").arg(what, candidate, systemError(error));
+            outcome.error = QCoreApplication::translate("PhotoNaming", "无法保存%1“%2”：%3")
+                                .arg(what, candidate, systemError(error));
             return outcome;
         }
     }
     ::unlink(nativePath(tempPath).constData());
-    outcome.error = QStringLiteral("在“%1”中找不到可用的文件名，%2未保存").arg(directory, what);
+    outcome.error =
+        QCoreApplication::translate("PhotoNaming", "在“%1”中找不到可用的文件名，%2未保存").arg(directory, what);
     return outcome;
 }
 
@@ -202,22 +225,20 @@ SaveOutcome saveBytes(const QByteArray &bytes, const QString &directory, const N
     QString tempPath;
     const int fd = createTemporaryFile(directory, tempPath);
     if (fd < 0) {
-        outcome.error = QStringLiteral("无法在“%1”中写入%2：%3").arg(directory, what, systemError(errno));
+        outcome.error = QCoreApplication::translate("PhotoNaming", "无法在“%1”中写入%2：%3")
+                            .arg(directory, what, systemError(errno));
         return outcome;
     }
     const int writeError = writeAndSync(fd, bytes);
     const int closeError = ::close(fd) == 0 ? 0 : errno;
     if (writeError != 0 || closeError != 0) {
         ::unlink(nativePath(tempPath).constData());
-        outcome.error = QStringLiteral("无法在“%1”中写入%2：%3")
+        outcome.error = QCoreApplication::translate("PhotoNaming", "无法在“%1”中写入%2：%3")
                             .arg(directory, what, systemError(writeError != 0 ? writeError : closeError));
         return outcome;
     }
     return claimFirstFreeName(tempPath, directory, names, what);
 }
-
-const QString kPhotoNoun = QStringLiteral("照片");
-const QString kFileNoun = QStringLiteral("文件");
 
 // The directory as the first part of a name: a trailing separator (as on
 // "/") is dropped, since the naming pattern inserts one.
@@ -252,41 +273,44 @@ bool canWriteImageFormat(const QString &format)
     return qtCanWrite(key) || openCvCanWrite(key);
 }
 
-QString ensureDirectory(const QString &directory)
+QString ensureDirectory(const QString &directory, SavedPicture what)
 {
     const QFileInfo info(directory);
     if (info.isDir())
         return {};
     if (info.exists())
-        return QStringLiteral("工作目录“%1”不是文件夹，照片未保存").arg(directory);
+        return QCoreApplication::translate("PhotoNaming", "工作目录“%1”不是文件夹，%2未保存")
+            .arg(directory, pictureNoun(what));
     if (!QDir().mkpath(directory))
-        return QStringLiteral("无法创建工作目录“%1”，照片未保存").arg(directory);
+        return QCoreApplication::translate("PhotoNaming", "无法创建工作目录“%1”，%2未保存")
+            .arg(directory, pictureNoun(what));
     return {};
 }
 
 SaveOutcome saveImageAsNewFile(const QImage &picture, const QString &directory, const QString &format, int quality,
-                               const NameCandidates &names)
+                               const NameCandidates &names, SavedPicture what)
 {
     SaveOutcome outcome;
+    const QString noun = pictureNoun(what);
     if (picture.isNull()) {
-        outcome.error = QStringLiteral("照片是空的，未保存");
+        outcome.error = QCoreApplication::translate("PhotoNaming", "%1是空的，未保存").arg(noun);
         return outcome;
     }
     const QByteArray key = formatKey(format);
     if (!qtCanWrite(key) && !openCvCanWrite(key)) {
-        outcome.error = QStringLiteral("不支持的图片格式“%1”，照片未保存").arg(format);
+        outcome.error = QCoreApplication::translate("PhotoNaming", "不支持的图片格式“%1”，%2未保存").arg(format, noun);
         return outcome;
     }
     QByteArray bytes;
-    outcome.error = encodePicture(picture, key, quality, bytes);
+    outcome.error = encodePicture(picture, key, quality, bytes, noun);
     if (!outcome.error.isEmpty())
         return outcome;
-    return saveBytes(bytes, directory, names, kPhotoNoun);
+    return saveBytes(bytes, directory, names, noun);
 }
 
 SaveOutcome saveBytesAsNewFile(const QByteArray &bytes, const QString &directory, const NameCandidates &names)
 {
-    return saveBytes(bytes, directory, names, kFileNoun);
+    return saveBytes(bytes, directory, names, fileNoun());
 }
 
 QString createTemporaryPath(const QString &directory, const QString &suffix, QString *error)
@@ -295,7 +319,8 @@ QString createTemporaryPath(const QString &directory, const QString &suffix, QSt
     const int fd = createTemporaryFile(directory, path, suffix);
     if (fd < 0) {
         if (error)
-            *error = QStringLiteral("无法在“%1”中写入文件：%2").arg(directory, systemError(errno));
+            *error = QCoreApplication::translate("PhotoNaming", "无法在“%1”中写入%2：%3")
+                         .arg(directory, fileNoun(), systemError(errno));
         return {};
     }
     ::close(fd);
@@ -311,10 +336,11 @@ SaveOutcome moveAsNewFile(const QString &tempPath, const QString &directory, con
         ::close(fd);
     if (syncError != 0) {
         ::unlink(nativePath(tempPath).constData());
-        outcome.error = QStringLiteral("无法在“%1”中写入文件：%2").arg(directory, systemError(syncError));
+        outcome.error = QCoreApplication::translate("PhotoNaming", "无法在“%1”中写入%2：%3")
+                            .arg(directory, fileNoun(), systemError(syncError));
         return outcome;
     }
-    return claimFirstFreeName(tempPath, directory, names, kFileNoun);
+    return claimFirstFreeName(tempPath, directory, names, fileNoun());
 }
 
 NameCandidates configuredNames(const ConfigValues &settings, const QString &directory, const QString &suffix,
@@ -328,4 +354,27 @@ NameCandidates configuredNames(const ConfigValues &settings, const QString &dire
             stamp = QDateTime::currentDateTime();
         return timedPhotoName(directory, stamp, suffix, attempt);
     };
+}
+
+ReservedName reserveName(const NameCandidates &names)
+{
+    ReservedName reserved;
+    // The copy carries the candidates' own state (the time stamp once read) into the later attempts.
+    NameCandidates source = names;
+    int attempt = 1;
+    for (; attempt <= kMaxNameAttempts; ++attempt) {
+        const QString candidate = source(attempt);
+        if (candidate.isEmpty())
+            break;
+        if (!QFileInfo::exists(candidate)) {
+            reserved.path = candidate;
+            break;
+        }
+    }
+    if (reserved.path.isEmpty())
+        return reserved;
+    reserved.candidates = [source, path = reserved.path, attempt](int next) mutable {
+        return next == 1 ? path : source(attempt + next - 1);
+    };
+    return reserved;
 }

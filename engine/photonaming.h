@@ -24,9 +24,12 @@ QString timedPhotoName(const QString &directory, const QDateTime &time, const QS
 // Whether pictures can be written in this format (by Qt, or else by OpenCV).
 bool canWriteImageFormat(const QString &format);
 
+// What is being saved, for the messages that name it.
+enum class SavedPicture { Photograph, MergedImage, Document };
+
 // Makes sure the directory exists, creating it and its parents if needed.
 // Returns an empty string, or a message for the user.
-QString ensureDirectory(const QString &directory);
+QString ensureDirectory(const QString &directory, SavedPicture what = SavedPicture::Photograph);
 
 // Gives the full path to try on attempt 1, 2, ...; an empty path gives up.
 using NameCandidates = std::function<QString(int attempt)>;
@@ -42,7 +45,7 @@ struct SaveOutcome {
 // file when anything fails. Candidates are asked for only once the picture is
 // completely on disk, so a failed write uses up no name.
 SaveOutcome saveImageAsNewFile(const QImage &picture, const QString &directory, const QString &format, int quality,
-                               const NameCandidates &names);
+                               const NameCandidates &names, SavedPicture what = SavedPicture::Photograph);
 
 // Writes the bytes as saveImageAsNewFile writes a picture: temporary file
 // first, then the first free candidate name.
@@ -60,3 +63,12 @@ SaveOutcome moveAsNewFile(const QString &tempPath, const QString &directory, con
 // every attempt, or the time with "_2", "_3", ... for files of the same millisecond.
 NameCandidates configuredNames(const ConfigValues &settings, const QString &directory, const QString &suffix,
                                const std::function<int()> &nextNumber);
+
+// The name of a file that is written later, chosen now: the first candidate
+// not yet taken, so that its running number or time stamp is that of the
+// moment asked and files written meanwhile come after it.
+struct ReservedName {
+    QString path;            // empty when no candidate was free
+    NameCandidates candidates; // `path` first, then the candidates after it
+};
+ReservedName reserveName(const NameCandidates &names);

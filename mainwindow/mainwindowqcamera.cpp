@@ -9,6 +9,7 @@
 #include "mainwindow/startup.h"
 #include "output/imagemergingdialog.h"
 #include "output/imagesavepdfortiffdialog.h"
+#include "output/thumbnailloader.h"
 #include "settings/settingdialog.h"
 #include "views/cameraviewdialog.h"
 #include "views/qcameraview.h"
@@ -19,7 +20,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
-#include <QImageReader>
 #include <QMessageBox>
 #include <QPainter>
 #include <QStyleOption>
@@ -114,8 +114,15 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
             &ImageProcessing::setWatchPageTurns);
     connect(capture, &ImageProcessing::pageTurnedSignal, this, &MainWindowQCamera::pageTurned);
 
+    m_thumbnails = new ThumbnailLoader(this);
+    connect(m_thumbnails, &ThumbnailLoader::loaded, this, [this](quint64 ticket, const QImage &picture) {
+        const int slot = int(m_slotTickets.indexOf(ticket));
+        if (slot >= 0)
+            thumbnail(slot + 1)->setPixmap(QPixmap::fromImage(picture));
+    });
     for (int n = 1; n <= m_slotCount; ++n) {
         m_slotPaths.append(QString());
+        m_slotTickets.append(0);
         QLabel *label = thumbnail(n);
         label->installEventFilter(this);
         label->setPixmap(QPixmap(appPath(kPlaceholderPicture)));
@@ -409,14 +416,15 @@ void MainWindowQCamera::takePhotoImage(QList<QString> paths, int kind)
             const QString picture = appPath(path.endsWith(QLatin1String("pdf")) ? kPdfPicture : kVideoPicture);
             label->setPixmap(QPixmap(picture));
             label->setScaledContents(false);
+            m_slotTickets[m_nextSlot - 1] = 0;
         } else {
             const bool tiff = path.endsWith(QLatin1String("tiff"));
             photograph = photograph || (kind == 0 && !tiff);
-            // Decoded straight at the size shown: an 8-megapixel file is never unpacked whole here.
-            QImageReader reader(tiff ? appPath(kTiffPicture) : path);
-            reader.setScaledSize(kThumbnailPictureSize);
-            label->setPixmap(QPixmap::fromImage(reader.read()));
+            // Decoded away from the window, at the size shown; the slot is blank meanwhile.
+            label->setPixmap(QPixmap());
             label->setScaledContents(true);
+            m_slotTickets[m_nextSlot - 1] =
+                m_thumbnails->load(tiff ? appPath(kTiffPicture) : path, kThumbnailPictureSize, Qt::IgnoreAspectRatio);
         }
         m_slotPaths[m_nextSlot - 1] = path;
         lastFilled = m_nextSlot;

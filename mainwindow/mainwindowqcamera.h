@@ -17,6 +17,7 @@ class QLabel;
 class QTimer;
 class SettingDialog;
 class ShutterSound;
+class ThumbnailLoader;
 class Ui_MainWindowQCamera;
 
 // The program's only top-level window: live preview, option panel, shooting
@@ -110,6 +111,9 @@ private:
     int m_nextSlot = 1;
     int m_slotCount = kSlotCount;
     QList<QString> m_slotPaths;
+    // Thumbnails are decoded off the GUI thread; each slot keeps the ticket of the one it waits for.
+    ThumbnailLoader *m_thumbnails = nullptr;
+    QList<quint64> m_slotTickets;
     bool m_constructed = false;
     bool m_timedShooting = false;
     // A timed photograph was asked for and has not been reported yet.

@@ -17,7 +17,7 @@
 
 #include <memory>
 
-int runVorlant(QApplication &app, DeviceProbe &probe)
+int runVorlant(QApplication &app, DeviceProbe &probe, const std::optional<QString> &cameraFiles)
 {
     // Made first, so that a signal during start-up ends it as well. Ending
     // is closing every window: the main window completes a recording, stops
@@ -31,13 +31,14 @@ int runVorlant(QApplication &app, DeviceProbe &probe)
     qDebug() << "this is vorlant program";
     qDebug() << QApplication::applicationDirPath();
 
-    Cache::cameras->append(discoverAll(probe));
+    Cache::cameras->append(discoverAll(probe, cameraFiles));
     Config *config = Cache::config;
     config->appDirPath = QApplication::applicationDirPath();
 
     if (Cache::cameras->isEmpty()) {
-        QMessageBox::warning(nullptr, QStringLiteral("警告"),
-                             QStringLiteral("未检测到设备，请检查设备是否已经连接！"), QMessageBox::Ok);
+        QMessageBox::warning(nullptr, QCoreApplication::translate("Startup", "警告"),
+                             QCoreApplication::translate("Startup", "未检测到设备，请检查设备是否已经连接！"),
+                             QMessageBox::Ok);
         return -1;
     }
 

@@ -4,10 +4,11 @@
 
 #include "app/cache.h"
 #include "documents/documentwriter.h"
+#include "engine/photonaming.h"
+#include "output/thumbnailloader.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMessageBox>
 #include <QPixmap>
 
@@ -18,22 +19,20 @@ const QSize kAboveBelowSize(376, 544);
 // Kind code of a result written by a document dialog.
 constexpr int kDocumentKind = 1;
 
-// The preview only: decoded at about the label's size, which for a JPEG is
-// much cheaper than decoding the whole photograph and scaling it down.
-QPixmap slotPreview(const QString &path, const QSize &size)
-{
-    QImageReader reader(path);
-    if (!size.isEmpty())
-        reader.setScaledSize(size);
-    return QPixmap::fromImage(reader.read());
-}
-
 } // namespace
 
 ImageMergingDialog::ImageMergingDialog(QWidget *parent)
     : QDialog(parent), m_ui(std::make_unique<Ui_ImageMergingDialog>())
 {
     m_ui->setupUi(this);
+    // The previews only, decoded away from the window at about the label's size.
+    m_thumbnails = new ThumbnailLoader(this);
+    connect(m_thumbnails, &ThumbnailLoader::loaded, this, [this](quint64 ticket, const QImage &picture) {
+        if (ticket == m_firstTicket)
+            m_ui->imagebox1->setPixmap(QPixmap::fromImage(picture));
+        else if (ticket == m_secondTicket)
+            m_ui->imagebox2->setPixmap(QPixmap::fromImage(picture));
+    });
 }
 
 ImageMergingDialog::~ImageMergingDialog() = default;
@@ -45,6 +44,8 @@ void ImageMergingDialog::init()
     // What the slots show is what gets merged.
     m_firstImagePath.clear();
     m_secondImagePath.clear();
+    m_firstTicket = 0;
+    m_secondTicket = 0;
     m_count = 0;
 }
 
@@ -53,14 +54,16 @@ void ImageMergingDialog::setImage(QList<QString> paths)
     for (const QString &path : paths) {
         if (m_count > 1)
             m_count = 0;
-        const QPixmap preview =
-            slotPreview(path, QSize(m_ui->imagebox1->width(), m_ui->imagebox2->height()));
+        const quint64 ticket = m_thumbnails->load(path, QSize(m_ui->imagebox1->width(), m_ui->imagebox2->height()),
+                                                  Qt::IgnoreAspectRatio);
         if (m_count == 0) {
             m_firstImagePath = path;
-            m_ui->imagebox1->setPixmap(preview);
+            m_firstTicket = ticket;
+            m_ui->imagebox1->setPixmap(QPixmap());
         } else {
             m_secondImagePath = path;
-            m_ui->imagebox2->setPixmap(preview);
+            m_secondTicket = ticket;
+            m_ui->imagebox2->setPixmap(QPixmap());
         }
         ++m_count;
     }
@@ -101,17 +104,20 @@ void ImageMergingDialog::on_btnSave_clicked()
         return;
     }
     const auto [first, second] = loadPhotographPair(m_firstImagePath, m_secondImagePath);
-    QStringList leftOut;
-    if (first.isNull())
-        leftOut << m_firstImagePath;
-    if (second.isNull())
-        leftOut << m_secondImagePath;
+    QList<SourceProblem> leftOut;
+    if (first.picture.isNull())
+        leftOut.append({0, m_firstImagePath, first.problem});
+    if (second.picture.isNull())
+        leftOut.append({1, m_secondImagePath, second.problem});
     if (leftOut.size() == 2) {
-        warn(tr("两张图像都无法读取，未合并：\n%1").arg(leftOut.join(QLatin1Char('\n'))));
+        QStringList lines;
+        for (const SourceProblem &source : leftOut)
+            lines << tr("%1：%2").arg(source.path, source.reason);
+        warn(tr("两张图像都无法读取，未合并：\n%1").arg(lines.join(QLatin1Char('\n'))));
         return;
     }
     const bool sideBySide = m_ui->layout_center->direction() == QBoxLayout::LeftToRight;
-    const QImage canvas = mergeImages(first, second, sideBySide);
+    const QImage canvas = mergeImages(first.picture, second.picture, sideBySide);
     if (canvas.isNull()) {
         warn(tr("合并后的图像太大，内存不足，未保存"));
         return;
@@ -120,11 +126,12 @@ void ImageMergingDialog::on_btnSave_clicked()
     const ConfigValues settings = Cache::config->snapshot();
     const QString directory = QDir(settings.workDirectory()).absolutePath();
     SaveOutcome outcome;
-    outcome.error = ensureDirectory(directory);
+    outcome.error = ensureDirectory(directory, SavedPicture::MergedImage);
     if (outcome.error.isEmpty()) {
         outcome = saveImageAsNewFile(canvas, directory, settings.imageCodec, settings.imageQuality,
                                      configuredNames(settings, directory, settings.imageCodec,
-                                                     [] { return Cache::config->takeNextNumber(); }));
+                                                     [] { return Cache::config->takeNextNumber(); }),
+                                     SavedPicture::MergedImage);
     }
     if (!outcome.error.isEmpty()) {
         warn(outcome.error);

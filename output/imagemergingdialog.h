@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class ThumbnailLoader;
 class Ui_ImageMergingDialog;
 
 // "图像合并": two photographs, placed as they are taken, joined side by side or
@@ -40,4 +41,8 @@ private:
     int m_count = 0;
     QString m_firstImagePath;
     QString m_secondImagePath;
+    ThumbnailLoader *m_thumbnails = nullptr;
+    // The previews on their way; a later photograph in the same slot replaces its ticket.
+    quint64 m_firstTicket = 0;
+    quint64 m_secondTicket = 0;
 };

@@ -6,10 +6,10 @@
 #include "engine/ocrqueue.h"
 #include "sanitizers/tsanhandover.h"
 #include "documents/documentwriter.h"
+#include "output/thumbnailloader.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QThread>
@@ -25,17 +25,6 @@ constexpr int kDocumentKind = 1;
 // Short writes finish before the progress dialog would flash up.
 constexpr int kProgressDelayMs = 300;
 
-// A thumbnail decoded at about the label's size: a collection of dozens of
-// photographs keeps a few kilobytes per label rather than a full picture.
-QPixmap thumbnail(const QString &path)
-{
-    QImageReader reader(path);
-    const QSize size = reader.size();
-    if (size.isValid())
-        reader.setScaledSize(size.scaled(kSlotMaximum, Qt::KeepAspectRatio));
-    return QPixmap::fromImage(reader.read());
-}
-
 } // namespace
 
 ImageSavePDFOrTiffDialog::ImageSavePDFOrTiffDialog(QWidget *parent)
@@ -49,10 +38,14 @@ ImageSavePDFOrTiffDialog::ImageSavePDFOrTiffDialog(QWidget *parent)
     const QSignalBlocker ocr(m_ui->checkOcr);
     m_ui->checkAutoCapture->setChecked(settings.pdfAutoCapture.value_or(false));
     m_ui->checkOcr->setChecked(settings.pdfOcr.value_or(false));
+    // Thumbnails are decoded away from the window, at about the label's size.
+    m_thumbnails = new ThumbnailLoader(this);
+    connect(m_thumbnails, &ThumbnailLoader::loaded, this, &ImageSavePDFOrTiffDialog::thumbnailLoaded);
 }
 
 ImageSavePDFOrTiffDialog::~ImageSavePDFOrTiffDialog()
 {
+    // Quitting during recognition writes nothing: nobody is left to ask for the document.
     if (m_ocr)
         m_ocr->cancel();
     if (m_writer) {
@@ -107,6 +100,26 @@ QLabel *ImageSavePDFOrTiffDialog::slotLabel(int number) const
     return findChild<QLabel *>(QStringLiteral("Image_%1").arg(number));
 }
 
+// The label of slot `number`, made when past the form's four, showing `picture`.
+QLabel *ImageSavePDFOrTiffDialog::placeSlot(int number, const QPixmap &picture)
+{
+    QLabel *label = number <= kFormSlots ? slotLabel(number) : nullptr;
+    if (number > kFormSlots) {
+        label = new QLabel(m_ui->scrollAreaWidgetContents);
+        label->setObjectName(QStringLiteral("Image_%1").arg(number));
+        label->setMinimumSize(kSlotMinimum);
+        label->setMaximumSize(kSlotMaximum);
+        label->setAlignment(Qt::AlignCenter);
+        label->setStyleSheet(kSlotStyle);
+        m_ui->horizontalLayout_2->addWidget(label);
+    }
+    if (label) {
+        label->setPixmap(picture);
+        label->setScaledContents(true);
+    }
+    return label;
+}
+
 void ImageSavePDFOrTiffDialog::clearSlot(int number)
 {
     QLabel *label = slotLabel(number);
@@ -121,37 +134,54 @@ void ImageSavePDFOrTiffDialog::clearSlot(int number)
     }
 }
 
-void ImageSavePDFOrTiffDialog::init()
+bool ImageSavePDFOrTiffDialog::init()
 {
+    // The pages being read or written stay until written; the main window may reopen the dialog meanwhile.
+    if (isBusy())
+        return false;
     for (int number = m_index - 1; number >= 1; --number)
         clearSlot(number);
     m_index = 1;
     m_paths.clear();
+    m_tickets.clear();
+    return true;
 }
 
 void ImageSavePDFOrTiffDialog::setImage(QList<QString> paths)
 {
     for (const QString &path : paths) {
-        const QPixmap picture = thumbnail(path);
-        if (m_index <= kFormSlots) {
-            if (QLabel *label = slotLabel(m_index)) {
-                label->setPixmap(picture);
-                label->setScaledContents(true);
-            }
-        } else {
-            auto *label = new QLabel(m_ui->scrollAreaWidgetContents);
-            label->setObjectName(QStringLiteral("Image_%1").arg(m_index));
-            label->setMinimumSize(kSlotMinimum);
-            label->setMaximumSize(kSlotMaximum);
-            label->setAlignment(Qt::AlignCenter);
-            label->setStyleSheet(kSlotStyle);
-            label->setPixmap(picture);
-            label->setScaledContents(true);
-            m_ui->horizontalLayout_2->addWidget(label);
-        }
+        placeSlot(m_index, QPixmap());
         m_paths.append(path);
+        m_tickets.append(m_thumbnails->load(path, kSlotMaximum));
         ++m_index;
     }
+}
+
+void ImageSavePDFOrTiffDialog::thumbnailLoaded(quint64 ticket, const QImage &picture)
+{
+    const int index = int(m_tickets.indexOf(ticket));
+    if (index < 0)
+        return; // deleted or written meanwhile
+    if (QLabel *label = slotLabel(index + 1))
+        label->setPixmap(QPixmap::fromImage(picture));
+}
+
+// Drops the `count` oldest photographs; the ones after them move up, thumbnails and all.
+void ImageSavePDFOrTiffDialog::removeOldest(int count)
+{
+    QList<QPixmap> kept;
+    for (int number = count + 1; number < m_index; ++number) {
+        QLabel *label = slotLabel(number);
+        kept << (label ? label->pixmap(Qt::ReturnByValue) : QPixmap());
+    }
+    const QList<QString> paths = m_paths.mid(count);
+    const QList<quint64> tickets = m_tickets.mid(count);
+    init();
+    for (int i = 0; i < paths.size(); ++i)
+        placeSlot(i + 1, kept[i]);
+    m_paths = paths;
+    m_tickets = tickets;
+    m_index = int(paths.size()) + 1;
 }
 
 void ImageSavePDFOrTiffDialog::on_btnDel_clicked()
@@ -161,6 +191,7 @@ void ImageSavePDFOrTiffDialog::on_btnDel_clicked()
     const int newest = m_index - 1;
     m_index = newest;
     m_paths.removeLast();
+    m_tickets.removeLast();
     clearSlot(newest);
 }
 
@@ -171,7 +202,8 @@ void ImageSavePDFOrTiffDialog::on_btnPhoto_clicked()
 
 void ImageSavePDFOrTiffDialog::on_btnClose_clicked()
 {
-    init();
+    if (!init())
+        return;
     close();
 }
 
@@ -185,6 +217,15 @@ void ImageSavePDFOrTiffDialog::on_btnSaveTiff_clicked()
     saveDocument(DocumentKind::Tiff);
 }
 
+void ImageSavePDFOrTiffDialog::setBusy(bool busy)
+{
+    // Taking photographs goes on meanwhile; they join the collection after the pages being written.
+    for (QWidget *button : {m_ui->btnDel, m_ui->btnSavePDF, m_ui->btnSaveTiff, m_ui->btnClose})
+        button->setEnabled(!busy);
+}
+
+// The pages and the name are those of the click: photographs arriving while
+// the document is read or written take later numbers and stay collected.
 void ImageSavePDFOrTiffDialog::saveDocument(DocumentKind kind)
 {
     if (isBusy())
@@ -193,25 +234,45 @@ void ImageSavePDFOrTiffDialog::saveDocument(DocumentKind kind)
         warn(tr("没有图像"));
         return;
     }
+    const ConfigValues settings = Cache::config->snapshot();
+    const QString directory = QDir(settings.workDirectory()).absolutePath();
+    const QString error = ensureDirectory(directory, SavedPicture::Document);
+    if (!error.isEmpty()) {
+        warn(error);
+        return;
+    }
+    const QString suffix = kind == DocumentKind::Pdf ? QStringLiteral("pdf") : QStringLiteral("tiff");
+    m_job.kind = kind;
+    m_job.sources = m_paths;
+    m_job.name = reserveName(
+        configuredNames(settings, directory, suffix, [] { return Cache::config->takeNextNumber(); }));
+    if (m_job.name.path.isEmpty()) {
+        warn(tr("在“%1”中找不到可用的文件名，文件未保存").arg(directory));
+        return;
+    }
     m_unreadPages.clear();
     if (kind == DocumentKind::Pdf && m_ui->checkOcr->isChecked())
         recogniseThenWrite();
     else
-        writeDocument(kind, {});
+        writeDocument({});
 }
 
 // Reads the text of every page in worker processes, then writes the PDF with
 // it; a page whose text cannot be read goes in without text.
 void ImageSavePDFOrTiffDialog::recogniseThenWrite()
 {
-    const QStringList sources = m_paths;
-    const int total = int(sources.size());
-    m_progress = new QProgressDialog(tr("正在识别文字……"), QString(), 0, total, this);
+    const int total = int(m_job.sources.size());
+    m_progress = new QProgressDialog(tr("正在识别文字……"), tr("取消"), 0, total, this);
     m_progress->setWindowTitle(windowTitle());
     m_progress->setWindowModality(Qt::WindowModal);
     m_progress->setMinimumDuration(kProgressDelayMs);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
     m_progress->setValue(0);
-    m_ui->frame_2->setEnabled(false);
+    // Esc on the box cancels as its button does, rather than only hiding it.
+    connect(m_progress, &QProgressDialog::canceled, this, &ImageSavePDFOrTiffDialog::cancelRecognition);
+    connect(m_progress, &QDialog::rejected, this, &ImageSavePDFOrTiffDialog::cancelRecognition);
+    setBusy(true);
 
     m_ocr = new OcrQueue(this);
     connect(m_ocr, &OcrQueue::pageFinished, this, [this, total] {
@@ -220,39 +281,52 @@ void ImageSavePDFOrTiffDialog::recogniseThenWrite()
             m_progress->setValue(m_ocr->pagesDone());
         }
     });
-    connect(m_ocr, &OcrQueue::finished, this, [this, sources] {
+    connect(m_ocr, &OcrQueue::finished, this, [this] {
         QVector<QList<OcrLine>> layers;
-        for (int i = 0; i < sources.size(); ++i) {
+        for (int i = 0; i < m_job.sources.size(); ++i) {
             const OcrPage &page = m_ocr->page(i);
             layers.append(page.lines);
             if (!page.ok)
-                m_unreadPages << tr("第 %1 页（%2）：%3").arg(i + 1).arg(QFileInfo(sources[i]).fileName(), page.error);
+                m_unreadPages << tr("第 %1 页（%2）：%3")
+                                     .arg(i + 1)
+                                     .arg(QFileInfo(m_job.sources[i]).fileName(), page.error);
         }
         m_ocr->deleteLater();
         m_ocr = nullptr;
         delete m_progress;
         m_progress = nullptr;
-        writeDocument(DocumentKind::Pdf, layers);
+        writeDocument(layers);
     });
-    m_ocr->start(sources);
+    m_ocr->start(m_job.sources);
 }
 
-void ImageSavePDFOrTiffDialog::writeDocument(DocumentKind kind, const QVector<QList<OcrLine>> &textLayers)
+// Stops recognition and writes nothing; the collection stays for another try.
+void ImageSavePDFOrTiffDialog::cancelRecognition()
 {
-    const ConfigValues settings = Cache::config->snapshot();
-    const QString directory = QDir(settings.workDirectory()).absolutePath();
-    const QString suffix = kind == DocumentKind::Pdf ? QStringLiteral("pdf") : QStringLiteral("tiff");
-    const NameCandidates names =
-        configuredNames(settings, directory, suffix, [] { return Cache::config->takeNextNumber(); });
-    const QStringList sources = m_paths;
-    const int total = int(sources.size());
+    if (!m_ocr)
+        return;
+    m_ocr->cancel();
+    m_ocr->deleteLater();
+    m_ocr = nullptr;
+    // Called from the box's own signal: it goes once that has returned.
+    m_progress->hide();
+    m_progress->deleteLater();
+    m_progress = nullptr;
+    m_unreadPages.clear();
+    setBusy(false);
+}
 
+void ImageSavePDFOrTiffDialog::writeDocument(const QVector<QList<OcrLine>> &textLayers)
+{
+    const Job job = m_job;
+    const int total = int(job.sources.size());
+    const QString directory = QFileInfo(job.name.path).absolutePath();
     m_progress = new QProgressDialog(tr("正在写入 %1 页……").arg(total), QString(), 0, total, this);
     m_progress->setWindowTitle(windowTitle());
     m_progress->setWindowModality(Qt::WindowModal);
     m_progress->setMinimumDuration(kProgressDelayMs);
     m_progress->setValue(0);
-    m_ui->frame_2->setEnabled(false);
+    setBusy(true);
 
     // Reported from the writer thread; queued to this dialog, so a report
     // arriving after the dialog is gone is dropped.
@@ -269,9 +343,17 @@ void ImageSavePDFOrTiffDialog::writeDocument(DocumentKind kind, const QVector<QL
             Qt::QueuedConnection);
     };
     m_writer = QThread::create([=] {
-        const DocumentOutcome written = kind == DocumentKind::Pdf
-                                            ? writePdfAsNewFile(sources, directory, names, progress, textLayers)
-                                            : writeTiffAsNewFile(sources, directory, names, progress);
+        DocumentOutcome written;
+        try {
+            written = job.kind == DocumentKind::Pdf
+                          ? writePdfAsNewFile(job.sources, directory, job.name.candidates, progress, textLayers,
+                                              QFileInfo(job.name.path).fileName())
+                          : writeTiffAsNewFile(job.sources, directory, job.name.candidates, progress);
+        } catch (...) {
+            // The writers report their own failures; this is the last guard of the thread.
+            written = DocumentOutcome();
+            written.error = tr("写入文件时出错，文件未保存");
+        }
         // The writer hands over its outcome itself, rather than through
         // finished(), so that the whole hand-over is ours; the dialog then
         // joins the thread, which has nothing left to do.
@@ -293,20 +375,26 @@ void ImageSavePDFOrTiffDialog::documentWritten(const DocumentOutcome &outcome)
 {
     delete m_progress;
     m_progress = nullptr;
-    m_ui->frame_2->setEnabled(true);
+    setBusy(false);
     if (!outcome.error.isEmpty()) {
         // The collection stays, so the user can try again.
+        m_unreadPages.clear();
         warn(outcome.error);
         return;
     }
+    // Only the pages written leave; photographs taken meanwhile stay collected.
+    removeOldest(int(m_job.sources.size()));
+    emit saveImageMergingSignals({outcome.path}, kDocumentKind);
+    QStringList withoutText = m_unreadPages;
+    m_unreadPages.clear();
+    for (const SourceProblem &page : outcome.withoutText)
+        withoutText << tr("第 %1 页（%2）：%3").arg(page.index + 1).arg(QFileInfo(page.path).fileName(), page.reason);
     if (!outcome.leftOut.isEmpty())
         warn(leftOutMessage(outcome.leftOut));
-    if (!m_unreadPages.isEmpty())
-        warn(tr("以下页面未能识别文字，已不带文字保存：\n%1").arg(m_unreadPages.join(QLatin1Char('\n'))));
-    m_unreadPages.clear();
-    emit saveImageMergingSignals({outcome.path}, kDocumentKind);
-    init();
-    close();
+    if (!withoutText.isEmpty())
+        warn(tr("以下页面未能识别文字，已不带文字保存：\n%1").arg(withoutText.join(QLatin1Char('\n'))));
+    if (m_paths.isEmpty())
+        close();
 }
 
 void ImageSavePDFOrTiffDialog::warn(const QString &message)

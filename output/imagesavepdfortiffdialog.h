@@ -6,9 +6,12 @@
 #include <QStringList>
 #include <QVector>
 
+#include "engine/photonaming.h"
+
 #include <memory>
 
 class OcrQueue;
+class ThumbnailLoader;
 class QLabel;
 class QProgressDialog;
 class QThread;
@@ -23,16 +26,20 @@ class ImageSavePDFOrTiffDialog : public QDialog {
 
 public:
     explicit ImageSavePDFOrTiffDialog(QWidget *parent = nullptr);
-    // Waits for a document still being written.
+    // Stops recognition without writing anything; waits for a document
+    // still being written.
     ~ImageSavePDFOrTiffDialog() override;
 
-    // Empties the collection back to the four form labels.
-    void init();
+    // Empties the collection back to the four form labels; refused (false)
+    // while a document is being read or written.
+    bool init();
     // Appends the photographs to the collection.
     void setImage(QList<QString> paths);
     // Whether a page turned under the camera is to be shot now: the
     // "翻页自动拍摄" switch is on and the dialog is shown.
     bool isWatchingPageTurns() const;
+    // A document is being recognised or written.
+    bool isBusy() const { return m_writer || m_ocr; }
 
 signals:
     void takePhotoSignals();
@@ -56,19 +63,34 @@ private slots:
 private:
     enum class DocumentKind { Pdf, Tiff };
 
+    // What the user clicked for: the pages collected then and the name chosen then.
+    struct Job {
+        DocumentKind kind = DocumentKind::Pdf;
+        QStringList sources;
+        ReservedName name;
+    };
+
     void saveDocument(DocumentKind kind);
     void recogniseThenWrite();
-    void writeDocument(DocumentKind kind, const QVector<QList<OcrLine>> &textLayers);
-    bool isBusy() const { return m_writer || m_ocr; }
+    void cancelRecognition();
+    void writeDocument(const QVector<QList<OcrLine>> &textLayers);
+    void setBusy(bool busy);
     void announceWatching();
     void documentWritten(const DocumentOutcome &outcome);
     QLabel *slotLabel(int number) const;
+    QLabel *placeSlot(int number, const QPixmap &picture);
     void clearSlot(int number);
+    void thumbnailLoaded(quint64 ticket, const QImage &picture);
+    void removeOldest(int count);
     void warn(const QString &message);
 
     std::unique_ptr<Ui_ImageSavePDFOrTiffDialog> m_ui;
     int m_index = 1;
     QList<QString> m_paths;
+    // The thumbnail each collected path waits for or has been given.
+    QList<quint64> m_tickets;
+    ThumbnailLoader *m_thumbnails = nullptr;
+    Job m_job;
     QThread *m_writer = nullptr;
     QProgressDialog *m_progress = nullptr;
     OcrQueue *m_ocr = nullptr;

@@ -9,12 +9,15 @@ VORLANT_PACKAGES=(
   qtbase5-dev qtbase5-dev-tools
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   fonts-dejavu-core fonts-wqy-microhei
-  libhpdf-dev
+  libhpdf-dev libtiff-dev zlib1g-dev libjpeg-dev
   libavformat-dev libavcodec-dev libavutil-dev
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
   qtmultimedia5-dev libqt5multimedia5-plugins
+  qttools5-dev qttools5-dev-tools qttranslations5-l10n
 )
-VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data desktop-file-utils appstream)
+# lintian, debootstrap and file: making and checking the Debian package.
+VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data qpdf desktop-file-utils appstream
+  lintian debootstrap debian-archive-keyring file)
 
 vorlant_install() {
   local missing=()

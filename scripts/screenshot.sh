@@ -2,6 +2,14 @@
 # Renders the main window under Xvfb on the demo desk scene, takes one
 # photograph so that the result strip shows it, and saves the window as
 # docs/screenshot.png (the picture in README.md).
+#
+#   scripts/screenshot.sh [out.png]
+#
+# The window shows the work directory as a user sees it, /home/<user>/Tessaran
+# ($VORLANT_SCREENSHOT_USER, "teacher" by default): the program runs in a
+# private mount namespace where a scratch folder lies over /home, so the real
+# /home is neither read nor written. The interface is in the language of
+# $VORLANT_SCREENSHOT_LANG (zh_CN.UTF-8, the designed Chinese, by default).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 vorlant_install "${VORLANT_PACKAGES[@]}" "${VORLANT_TEST_PACKAGES[@]}"
@@ -26,9 +34,15 @@ XVFB_PID=$!
 for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.2; done
 export DISPLAY=":$(cat "$WORK/display")"
 
-# A fresh home: factory settings, photographs in $WORK/Tessaran.
-(cd "$WORK" && HOME="$WORK" QT_QPA_PLATFORM=xcb VORLANT_CAMERA_FILES="$VORLANT_BUILD/demo/desk_demo.avi" \
-  exec "$VORLANT_BUILD/vorlant" >"$WORK/vorlant.log" 2>&1) &
+# A fresh home: factory settings, photographs in ~/Tessaran.
+SHOWN_HOME="/home/${VORLANT_SCREENSHOT_USER:-teacher}"
+mkdir -p "$WORK/home"
+NAMESPACE=(--mount)
+[ "$(id -u)" -eq 0 ] || NAMESPACE=(--user --map-root-user --mount)
+unset LANGUAGE LC_ALL LC_MESSAGES
+LANG="${VORLANT_SCREENSHOT_LANG:-zh_CN.UTF-8}" QT_QPA_PLATFORM=xcb VORLANT_CAMERA_FILES="$VORLANT_BUILD/demo/desk_demo.avi" \
+  unshare "${NAMESPACE[@]}" bash -c 'mount --bind "$1" /home && mkdir -p "$2" && cd "$2" && HOME="$2" exec "$3"' \
+  _ "$WORK/home" "$SHOWN_HOME" "$VORLANT_BUILD/vorlant" >"$WORK/vorlant.log" 2>&1 &
 VORLANT_PID=$!
 
 WINDOW="$(timeout 40 xdotool search --sync --onlyvisible --name '^vorlant$' | head -n1)"
@@ -37,7 +51,9 @@ sleep 3
 eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
 # The shoot button sits 41 pixels left of the right edge and 55 above the bottom.
 xdotool mousemove --window "$WINDOW" $((WIDTH - 41)) $((HEIGHT - 55)) click 1
-for _ in $(seq 50); do ls "$WORK"/Tessaran/*.jpg >/dev/null 2>&1 && break; sleep 0.2; done
+PHOTOS="$WORK/home/${SHOWN_HOME#/home/}/Tessaran"
+for _ in $(seq 50); do ls "$PHOTOS"/*.jpg >/dev/null 2>&1 && break; sleep 0.2; done
+ls "$PHOTOS"/*.jpg >/dev/null 2>&1 || { echo "no photograph was taken" >&2; cat "$WORK/vorlant.log" >&2; exit 1; }
 xdotool mousemove --window "$WINDOW" 400 300
 sleep 2
 

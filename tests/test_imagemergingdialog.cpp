@@ -1,6 +1,8 @@
 #include "app/cache.h"
 #include "output/imagemergingdialog.h"
+#include "scenes/hugepng.h"
 #include "support/messageboxes.h"
+#include "support/thumbnails.h"
 
 #include <QBoxLayout>
 #include <QDir>
@@ -129,6 +131,7 @@ private slots:
         for (const QString &path : paths)
             dialog.setImage({path});
         auto *box1 = dialog.findChild<QLabel *>(QStringLiteral("imagebox1"));
+        settleThumbnails();
         QVERIFY(!box1->pixmap(Qt::ReturnByValue).isNull());
         dialog.findChild<QPushButton *>(QStringLiteral("btnSave"))->click();
         const QImage merged(m_work.filePath("IMG_12.jpg"));
@@ -152,10 +155,11 @@ private slots:
         QTest::addColumn<bool>("folderIsFile");
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QSize>("merged");
-        QTest::newRow("unwritable folder") << "a.png" << "a.png" << true << "工作目录" << QSize();
+        QTest::newRow("unwritable folder") << "a.png" << "a.png" << true << "不是文件夹，合并图像未保存" << QSize();
         QTest::newRow("both undecodable") << "bad1.jpg" << "bad2.jpg" << false << "bad2.jpg" << QSize();
         QTest::newRow("second undecodable") << "a.png" << "bad2.jpg" << false << "bad2.jpg" << QSize(30, 20);
         QTest::newRow("first cut short") << "cut.jpg" << "a.png" << false << "cut.jpg" << QSize(30, 20);
+        QTest::newRow("second over the pixel limit") << "a.png" << "huge.png" << false << "图像太大" << QSize(30, 20);
     }
     void failures()
     {
@@ -176,6 +180,8 @@ private slots:
         cut.open(QIODevice::WriteOnly);
         cut.write(whole.readAll().chopped(200));
         cut.close();
+        if (second == "huge.png")
+            QVERIFY(writeHugePng(m_sources.filePath(second), QSize(30000, 30000)));
         const QString blocked = m_work.filePath("blocked");
         QFile(blocked).open(QIODevice::WriteOnly);
         useSettings(0, 12, QStringLiteral("jpg"), folderIsFile ? blocked : m_work.path());

@@ -1,11 +1,17 @@
 #include "app/cache.h"
 #include "output/imagesavepdfortiffdialog.h"
+#include "support/fakeworker.h"
 #include "support/messageboxes.h"
+#include "support/thumbnails.h"
+#include "support/workingdir.h"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -74,12 +80,15 @@ QStringList pageOrientations(const QString &pdf)
 class TestImageSavePDFOrTiffDialog : public QObject {
     Q_OBJECT
 
+    // The switches are written to system.ini as they change: kept away from the build folder.
+    ScopedWorkingDir m_wd;
     QTemporaryDir m_sources;
     QTemporaryDir m_work;
 
     void useSettings(int saveType, const QString &directory)
     {
         Cache::config->update([&](ConfigValues &v) {
+            v.pdfOcr.reset();
             v.saveType = saveType;
             v.savePrefix = QStringLiteral("IMG");
             v.saveNumber = 7;
@@ -112,6 +121,7 @@ private slots:
         QCOMPARE(strip->count(), 4);
         for (int i = 0; i < 5; ++i)
             dialog.setImage({makeSource(m_sources.path(), "jpg 40x30", i)});
+        settleThumbnails();
         auto *fifth = dialog.findChild<QLabel *>(QStringLiteral("Image_5"));
         QVERIFY(fifth && strip->indexOf(fifth) == 4 && !fifth->pixmap(Qt::ReturnByValue).isNull());
         del->click();
@@ -238,17 +248,23 @@ private slots:
         QTest::addColumn<bool>("folderIsFile");
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QList<QSize>>("pages");
+        // The name is chosen at the click, once the folder is there: a number is used up by a document that then fails.
+        QTest::addColumn<int>("numberAfter");
         const QList<QSize> none;
-        QTest::newRow("pdf empty") << "pdf" << QStringList{} << false << "没有图像" << none;
-        QTest::newRow("tiff empty") << "tiff" << QStringList{} << false << "没有图像" << none;
-        QTest::newRow("pdf nothing decodable") << "pdf" << QStringList{"bad", "cut"} << false << "s1.cut" << none;
-        QTest::newRow("tiff nothing decodable") << "tiff" << QStringList{"bad"} << false << "s0.bad" << none;
-        QTest::newRow("pdf unwritable folder") << "pdf" << QStringList{"jpg 40x30"} << true << "工作目录" << none;
-        QTest::newRow("tiff unwritable folder") << "tiff" << QStringList{"jpg 40x30"} << true << "工作目录" << none;
-        QTest::newRow("pdf leaves out bad and cut")
-            << "pdf" << QStringList{"bad", "jpg 40x30", "cut"} << false << "s0.bad\ns2.cut" << QList<QSize>{{40, 30}};
+        QTest::newRow("pdf empty") << "pdf" << QStringList{} << false << "没有图像" << none << 7;
+        QTest::newRow("tiff empty") << "tiff" << QStringList{} << false << "没有图像" << none << 7;
+        QTest::newRow("pdf nothing decodable")
+            << "pdf" << QStringList{"bad", "cut"} << false << "s1.cut" << none << 8;
+        QTest::newRow("tiff nothing decodable") << "tiff" << QStringList{"bad"} << false << "s0.bad" << none << 8;
+        QTest::newRow("pdf unwritable folder")
+            << "pdf" << QStringList{"jpg 40x30"} << true << "工作目录" << none << 7;
+        QTest::newRow("tiff unwritable folder")
+            << "tiff" << QStringList{"jpg 40x30"} << true << "工作目录" << none << 7;
+        QTest::newRow("pdf leaves out bad and cut") << "pdf" << QStringList{"bad", "jpg 40x30", "cut"} << false
+                                                    << "s0.bad\ns2.cut" << QList<QSize>{{40, 30}} << 8;
         QTest::newRow("tiff leaves out bad and cut") << "tiff" << QStringList{"jpg 64x48", "cut", "png 20x30", "bad"}
-                                                     << false << "s1.cut\ns3.bad" << QList<QSize>{{64, 48}, {20, 30}};
+                                                     << false << "s1.cut\ns3.bad" << QList<QSize>{{64, 48}, {20, 30}}
+                                                     << 8;
     }
     void failures()
     {
@@ -257,6 +273,7 @@ private slots:
         QFETCH(bool, folderIsFile);
         QFETCH(QString, warning);
         QFETCH(QList<QSize>, pages);
+        QFETCH(int, numberAfter);
         const QString blocked = m_work.filePath("blocked");
         QFile(blocked).open(QIODevice::WriteOnly);
         useSettings(0, folderIsFile ? blocked : m_work.path());
@@ -288,7 +305,7 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(saved.count(), 0);
         QCOMPARE(written(), QStringList{"blocked"});
-        QCOMPARE(Cache::config->snapshot().saveNumber, 7);
+        QCOMPARE(Cache::config->snapshot().saveNumber, numberAfter);
         QVERIFY(dialog.isVisible());
         if (folderIsFile) {
             useSettings(0, m_work.path());
@@ -296,6 +313,95 @@ private slots:
             QTRY_COMPARE(saved.count(), 1);
             QVERIFY(QFileInfo(document).size() > 0);
         }
+    }
+
+    // While a document is read or written the pages and the name are those of
+    // the click: a photograph taken meanwhile numbers after it and stays
+    // collected, and reopening the dialog does not empty it.
+    void busyDialogKeepsLaterPhotographs_data()
+    {
+        QTest::addColumn<bool>("ocr");
+        QTest::newRow("writing") << false;
+        QTest::newRow("recognising, then writing") << true;
+    }
+    void busyDialogKeepsLaterPhotographs()
+    {
+        QFETCH(bool, ocr);
+        // A worker that reads each page as its own file name, slowly enough for photographs to arrive.
+        const ScopedOcrWorker worker(writeWorkerScript(
+            m_sources.filePath("worker.sh"), "sleep 0.3; printf '10 10 200 20\\t%s\\n' \"$(basename \"$1\" .jpg)\""));
+        MessageBoxCloser boxes;
+        ImageSavePDFOrTiffDialog dialog;
+        dialog.show();
+        dialog.findChild<QCheckBox *>(QStringLiteral("checkOcr"))->setChecked(ocr);
+        QStringList sources;
+        for (int i = 0; i < 5; ++i)
+            sources << makeSource(m_sources.path(), "jpg 400x300", i);
+        dialog.setImage(sources.mid(0, 3));
+        QSignalSpy saved(&dialog, &ImageSavePDFOrTiffDialog::saveImageMergingSignals);
+        dialog.findChild<QPushButton *>(QStringLiteral("btnSavePDF"))->click();
+
+        Cache::config->takeNextNumber(); // a photograph taken meanwhile
+        dialog.setImage({sources[3]});
+        dialog.close(); // the main window's toggle: closed, then emptied and shown again
+        QVERIFY(!dialog.init());
+        dialog.show();
+        dialog.setImage({sources[4]});
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 30000);
+
+        const QString pdf = saved[0][0].value<QList<QString>>().value(0);
+        QCOMPARE(pdf, m_work.filePath("IMG_7.pdf"));
+        QCOMPARE(pageOrientations(pdf).size(), 3);
+        for (int page = 1; ocr && page <= 3; ++page)
+            QCOMPARE(run("pdftotext", {"-f", QString::number(page), "-l", QString::number(page), pdf, "-"}).trimmed(),
+                     QStringLiteral("s%1").arg(page - 1));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(boxes.seen, QStringList());
+        QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("Image_2"))->text().isEmpty());
+        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("Image_3"))->text(), QStringLiteral("Image"));
+
+        // The two kept photographs make the next document.
+        dialog.findChild<QCheckBox *>(QStringLiteral("checkOcr"))->setChecked(false);
+        dialog.findChild<QPushButton *>(QStringLiteral("btnSavePDF"))->click();
+        QTRY_COMPARE(saved.count(), 2);
+        QCOMPARE(saved[1][0].value<QList<QString>>().value(0), m_work.filePath("IMG_9.pdf"));
+        QCOMPARE(pageOrientations(m_work.filePath("IMG_9.pdf")).size(), 2);
+        QTRY_VERIFY(!dialog.isVisible());
+    }
+
+    // Cancelling recognition, or quitting during it, writes nothing and does
+    // not wait for the workers.
+    void recognitionStopsWithoutWriting_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("cancel button") << false;
+        QTest::newRow("quitting") << true;
+    }
+    void recognitionStopsWithoutWriting()
+    {
+        QFETCH(bool, quit);
+        const ScopedOcrWorker worker(writeWorkerScript(m_sources.filePath("slow.sh"), "exec sleep 60"));
+        auto dialog = std::make_unique<ImageSavePDFOrTiffDialog>();
+        dialog->show();
+        dialog->findChild<QCheckBox *>(QStringLiteral("checkOcr"))->setChecked(true);
+        for (int i = 0; i < 3; ++i)
+            dialog->setImage({makeSource(m_sources.path(), "jpg 40x30", i)});
+        dialog->findChild<QPushButton *>(QStringLiteral("btnSavePDF"))->click();
+        QProgressDialog *progress = nullptr;
+        QTRY_VERIFY((progress = dialog->findChild<QProgressDialog *>()) && progress->isVisible());
+
+        QElapsedTimer clock;
+        clock.start();
+        if (quit) {
+            dialog.reset();
+        } else {
+            progress->findChild<QPushButton *>()->click();
+            QVERIFY(!dialog->isBusy());
+            QVERIFY(dialog->findChild<QLabel *>(QStringLiteral("Image_3"))->text().isEmpty());
+        }
+        QVERIFY(clock.elapsed() < 2000);
+        QTest::qWait(300);
+        QCOMPARE(written(), QStringList());
     }
 };
 

@@ -6,6 +6,7 @@
 #include "output/imagemergingdialog.h"
 #include "output/imagesavepdfortiffdialog.h"
 #include "support/filesizelimit.h"
+#include "support/thumbnails.h"
 #include "support/workingdir.h"
 #include "views/cameraviewdialog.h"
 #include "views/qcameraview.h"
@@ -418,6 +419,7 @@ private slots:
         if (!reportedBefore.isEmpty())
             window.takePhotoImage({m_media.filePath(reportedBefore)}, 0);
         window.takePhotoImage({m_media.filePath("photo.jpg")}, kind);
+        settleThumbnails();
         const bool merged = !child<QLabel>(*merge, "imagebox1")->pixmap(Qt::ReturnByValue).isNull();
         const bool collected = !child<QLabel>(*pdf, "Image_1")->pixmap(Qt::ReturnByValue).isNull();
         QCOMPARE(merged, mergeOpen && kind == 0);
@@ -554,6 +556,7 @@ private slots:
         const QString photo = m_media.filePath("photo.jpg");
         for (int i = 0; i < before; ++i)
             window.takePhotoImage({photo}, 0);
+        settleThumbnails();
         QList<QPixmap> was;
         for (int n = 1; n <= 10; ++n)
             was << child<QLabel>(window, QStringLiteral("pic2%1").arg(n))->pixmap(Qt::ReturnByValue);
@@ -565,6 +568,7 @@ private slots:
         for (const QString &name : batch)
             paths << m_media.filePath(name);
         window.takePhotoImage(paths, kind);
+        settleThumbnails();
         QCOMPARE(sound->playCount() - played, sounds);
 
         for (int n = 1; n <= 10; ++n) {

@@ -2,7 +2,9 @@
 #include "engine/detection.h"
 #include "engine/ocrqueue.h"
 #include "engine/photo.h"
+#include "support/fakeworker.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,6 +17,8 @@ private slots:
     void workerOutputRoundTrip_data();
     void workerOutputRoundTrip();
     void queueReadsPagesAndReportsFailures();
+    void workerTrustedNoFurtherThanNeeded_data();
+    void workerTrustedNoFurtherThanNeeded();
 };
 
 void TestOcr::workerOutputRoundTrip_data()
@@ -89,6 +93,39 @@ void TestOcr::queueReadsPagesAndReportsFailures()
     queue.waitForFinished();
     QVERIFY(!queue.page(0).ok);
     QVERIFY(queue.page(0).error.contains(QStringLiteral("无法启动")));
+}
+
+// A worker that floods its output is stopped, what it says on standard error
+// is not the reason the user reads, and one that never answers times out.
+void TestOcr::workerTrustedNoFurtherThanNeeded_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("notShown");
+    QTest::newRow("floods its output") << "exec yes '1 2 3 4\tx'" << "输出过多" << "";
+    QTest::newRow("explains itself on standard error")
+        << "echo 'Estimating resolution as 412' >&2; exit 1" << "退出码 1" << "Estimating";
+    QTest::newRow("never answers") << "exec sleep 60" << "超时" << "";
+}
+
+void TestOcr::workerTrustedNoFurtherThanNeeded()
+{
+    QFETCH(QString, body);
+    QFETCH(QString, reason);
+    QFETCH(QString, notShown);
+    constexpr int kTimeoutMs = 1000;
+    QTemporaryDir dir;
+    OcrQueue queue;
+    queue.setWorkerPath(writeWorkerScript(dir.filePath("worker.sh"), body));
+    queue.setPageTimeout(kTimeoutMs);
+    QElapsedTimer clock;
+    clock.start();
+    queue.start({dir.filePath("page.jpg")});
+    queue.waitForFinished();
+    QVERIFY(clock.elapsed() < 10 * kTimeoutMs);
+    QVERIFY(!queue.page(0).ok);
+    QVERIFY2(queue.page(0).error.contains(reason), qPrintable(queue.page(0).error));
+    QVERIFY(notShown.isEmpty() || !queue.page(0).error.contains(notShown));
 }
 
 QTEST_MAIN(TestOcr)
