@@ -29,10 +29,10 @@ const QRegularExpression
 // As many names as the recorder tries before it gives up.
 constexpr int kNameAttempts = 1000;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("PartRepair", text);
-}
+// The repair's texts for the user, translated in one context.
+class RepairTexts {
+    Q_DECLARE_TR_FUNCTIONS(RepairTexts)
+};
 
 QString avError(int code)
 {
@@ -96,22 +96,22 @@ QString copyFrames(const QString &from, const QString &to, const std::atomic<boo
     InputFile in;
     int result = avformat_open_input(&in.context, avPath(from).constData(), av_find_input_format("avi"), nullptr);
     if (result < 0)
-        return tr("无法读取：%1").arg(avError(result));
+        return RepairTexts::tr("无法读取：%1").arg(avError(result));
     int video = -1;
     for (unsigned i = 0; i < in.context->nb_streams && video < 0; ++i) {
         if (in.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
             video = static_cast<int>(i);
     }
     if (video < 0)
-        return tr("文件中没有视频");
+        return RepairTexts::tr("文件中没有视频");
     const AVStream *source = in.context->streams[video];
 
     OutputFile out;
     if (avformat_alloc_output_context2(&out.context, nullptr, "avi", nullptr) < 0 || !out.context)
-        return tr("缺少 AVI 格式支持");
+        return RepairTexts::tr("缺少 AVI 格式支持");
     AVStream *target = avformat_new_stream(out.context, nullptr);
     if (!target || avcodec_parameters_copy(target->codecpar, source->codecpar) < 0)
-        return tr("内存不足");
+        return RepairTexts::tr("内存不足");
     target->time_base = source->time_base;
     target->avg_frame_rate = source->avg_frame_rate;
     target->r_frame_rate = source->r_frame_rate;
@@ -119,13 +119,13 @@ QString copyFrames(const QString &from, const QString &to, const std::atomic<boo
     if (result >= 0)
         result = avformat_write_header(out.context, nullptr);
     if (result < 0)
-        return tr("无法写入：%1").arg(avError(result));
+        return RepairTexts::tr("无法写入：%1").arg(avError(result));
 
     // Each frame is written once the next one has been read: only then is it
     // known to be whole. The last one is checked on its own.
     Packets packets;
     if (!packets.read || !packets.held)
-        return tr("内存不足");
+        return RepairTexts::tr("内存不足");
     bool holding = false;
     int64_t nextDts = 0;
     const auto writeHeld = [&]() {
@@ -149,32 +149,32 @@ QString copyFrames(const QString &from, const QString &to, const std::atomic<boo
     // A read error is where the crash cut the file: the frames before it are kept.
     while (av_read_frame(in.context, packets.read) >= 0) {
         if (cancel.load())
-            return tr("已取消");
+            return RepairTexts::tr("已取消");
         if (packets.read->stream_index != video) {
             av_packet_unref(packets.read);
             continue;
         }
         if (holding && (result = writeHeld()) < 0)
-            return tr("无法写入：%1").arg(avError(result));
+            return RepairTexts::tr("无法写入：%1").arg(avError(result));
         av_packet_move_ref(packets.held, packets.read);
         holding = true;
     }
     if (holding) {
         if (wholeLastFrame(packets.held, source->codecpar->codec_id)) {
             if ((result = writeHeld()) < 0)
-                return tr("无法写入：%1").arg(avError(result));
+                return RepairTexts::tr("无法写入：%1").arg(avError(result));
         } else {
             av_packet_unref(packets.held);
         }
     }
     if (frames == 0)
-        return tr("文件中没有完整的画面");
+        return RepairTexts::tr("文件中没有完整的画面");
     result = av_write_trailer(out.context);
     if (result >= 0 && out.context->pb->error < 0)
         result = out.context->pb->error;
     const int closed = avio_closep(&out.context->pb);
     if (result < 0 || closed < 0)
-        return tr("无法写入：%1").arg(avError(result < 0 ? result : closed));
+        return RepairTexts::tr("无法写入：%1").arg(avError(result < 0 ? result : closed));
     return {};
 }
 
@@ -200,14 +200,14 @@ PartRepair repairRecordingPart(const QString &partPath, const std::atomic<bool> 
     const QFileInfo part(partPath);
     const QRegularExpressionMatch name = kPartName.match(part.fileName());
     if (!name.hasMatch()) {
-        outcome.error = tr("不是录像文件");
+        outcome.error = RepairTexts::tr("不是录像文件");
         return outcome;
     }
     // Held while repairing, so that two copies of the program started
     // together do not both repair the same part.
     const int lock = ::open(QFile::encodeName(partPath).constData(), O_RDONLY | O_CLOEXEC);
     if (lock < 0) {
-        outcome.error = tr("无法读取：%1").arg(qt_error_string(errno));
+        outcome.error = RepairTexts::tr("无法读取：%1").arg(qt_error_string(errno));
         return outcome;
     }
     struct stat info {};
