@@ -274,7 +274,7 @@ private slots:
         QFile press(wd.file("gui-commands"));
         QProcess vorlant;
         QVERIFY(startOnDemoScene(vorlant, x, wd, true, press.fileName()));
-        QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
+        QVERIFY2(QTest::qWaitFor([&] { return !x.findWindows("^vorlant$").isEmpty(); }, 40000), vorlant.readAll());
         QTest::qWait(3000); // the stand-in's first pictures
         QVERIFY(press.open(QIODevice::WriteOnly) && press.write("click btnShootingVideo\n") > 0 && press.flush());
         QDir videos(wd.file("Tessaran"));

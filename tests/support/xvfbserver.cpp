@@ -1,32 +1,23 @@
 #include "support/xvfbserver.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 namespace {
 constexpr int kStartTimeoutMs = 10000;
-constexpr int kFirstDisplay = 100;
-constexpr int kDisplaysPerProcess = 16;
-constexpr int kProcessSpread = 500;
-int g_serversStarted = 0;
-} // namespace
+}
 
 XvfbServer::XvfbServer()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
         return;
-    // A display of its own, apart from other test processes' (by the process
-    // id) and new for each server: one that takes the display another server
-    // is just giving up can be left without a socket to connect to.
-    const int display = kFirstDisplay + int(QCoreApplication::applicationPid() % kProcessSpread) * kDisplaysPerProcess +
-                        g_serversStarted++ % kDisplaysPerProcess;
-    // -displayfd makes the server print the display's number once it is ready.
-    m_server.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral(":%1").arg(display), QStringLiteral("-displayfd"), QStringLiteral("1"),
-                    QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                    QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    // -displayfd makes the server choose a free display and print its number.
+    // Without -noreset it resets whenever its last client leaves (each xdotool
+    // call), and a program connecting meanwhile is turned away.
+    m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                            QStringLiteral("0"), QStringLiteral("1280x1024x24"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
     if (!m_server.waitForStarted(kStartTimeoutMs))
         return;
     QElapsedTimer clock;
