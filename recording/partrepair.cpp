@@ -88,6 +88,20 @@ bool wholeLastFrame(const AVPacket *packet, AVCodecID codec)
     return end >= 2 && packet->data[end - 2] == 0xFF && packet->data[end - 1] == 0xD9;
 }
 
+// A repeated picture is an empty chunk, which the demuxer passes over without
+// a trace when no picture follows: those at the end are counted in the file.
+qint64 emptyChunksFrom(const QString &path, int64_t position, int stream)
+{
+    QFile file(path);
+    if (position < 0 || !file.open(QIODevice::ReadOnly) || !file.seek(position))
+        return 0;
+    const QByteArray empty = QByteArray::number(stream).rightJustified(2, '0') + "dc" + QByteArray(4, '\0');
+    qint64 count = 0;
+    while (file.read(empty.size()) == empty)
+        ++count;
+    return count;
+}
+
 // Copies the video frames of `from` into the new file `to`; returns an error
 // for the user, or an empty string with the number of frames copied.
 QString copyFrames(const QString &from, const QString &to, const std::atomic<bool> &cancel, qint64 &frames)
@@ -159,12 +173,18 @@ QString copyFrames(const QString &from, const QString &to, const std::atomic<boo
         av_packet_move_ref(packets.held, packets.read);
         holding = true;
     }
-    if (holding) {
-        if (wholeLastFrame(packets.held, source->codecpar->codec_id)) {
+    if (holding && !wholeLastFrame(packets.held, source->codecpar->codec_id)) {
+        av_packet_unref(packets.held);
+    } else if (holding) {
+        const AVPacket *last = packets.held;
+        const int64_t end = last->pos < 0 ? -1 : last->pos + last->size + (last->size & 1);
+        if ((result = writeHeld()) < 0)
+            return RepairTexts::tr("无法写入：%1").arg(avError(result));
+        // The picture repeated until the end: one empty frame at the end, the gap filled by the muxer.
+        if (const qint64 repeats = emptyChunksFrom(from, end, video)) {
+            packets.held->dts = nextDts - 1 + repeats;
             if ((result = writeHeld()) < 0)
                 return RepairTexts::tr("无法写入：%1").arg(avError(result));
-        } else {
-            av_packet_unref(packets.held);
         }
     }
     if (frames == 0)

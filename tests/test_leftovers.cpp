@@ -16,19 +16,25 @@ namespace {
 constexpr int kFrames = 5;
 const QString kStem = QStringLiteral("2026_03_04_10_11_12.345");
 
-// A recording as a crash leaves it: frames on the disk, no closing index; "torn"
-// also cuts the last frame short, as a kill in the middle of its write does.
-bool writeCrashedPart(const QString &path, bool torn)
+// A recording as a crash leaves it: frames on the disk, no closing index.
+// "torn" cuts the last frame short, as a kill in the middle of its write does;
+// "repeats" ends in three empty chunks, the last picture repeated.
+bool writeCrashedPart(const QString &path, const QString &content)
 {
-    MjpegAviWriter writer;
-    bool written = writer.open(path, cv::Size(160, 120), 10.0);
-    for (int n = 0; written && n < kFrames; ++n) {
-        std::vector<uchar> jpeg;
-        cv::imencode(".jpg", cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(40 * n)), jpeg);
-        written = writer.writeFrame(jpeg);
+    bool written = false;
+    {
+        MjpegAviWriter writer;
+        written = writer.open(path, cv::Size(160, 120), 10.0);
+        for (int n = 0; written && n < kFrames; ++n) {
+            std::vector<uchar> jpeg;
+            cv::imencode(".jpg", cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(40 * n)), jpeg);
+            written = writer.writeFrame(jpeg);
+        }
     }
     QFile file(path);
-    return written && (!torn || file.resize(file.size() - 100));
+    if (content == "repeats")
+        return written && file.open(QIODevice::Append) && file.write(QByteArray("00dc\0\0\0\0", 8).repeated(3)) == 24;
+    return written && (content != "torn" || file.resize(file.size() - 100));
 }
 
 } // namespace
@@ -40,7 +46,7 @@ private slots:
     void recovery_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("content"); // "part", "torn", "garbage" or "bytes"
+        QTest::addColumn<QString>("content"); // "part", "torn", "repeats", "garbage" or "bytes"
         QTest::addColumn<int>("ageSeconds");
         QTest::addColumn<bool>("othersRunning");
         QTest::addColumn<QString>("taken"); // a file already there
@@ -64,6 +70,7 @@ private slots:
         row("third file of a recording", kStem + "_3.part.avi", "part", 5, false, "", {kStem + "_3.avi"}, kFrames);
         row("final name taken", part, "part", 5, false, avi, {avi, kStem + "_2.avi"}, kFrames);
         row("last frame cut short", part, "torn", 5, false, "", {avi}, kFrames - 1);
+        row("picture repeated to the end", part, "repeats", 5, false, "", {avi}, kFrames + 3);
         row("cannot be repaired", part, "garbage", 5, false, "", {part}, 0);
         row("recording another copy may be writing", part, "part", 5, true, "", {part}, -1);
         row("recording no longer written, another copy running", part, "part", old, true, "", {avi}, kFrames);
@@ -87,8 +94,8 @@ private slots:
         QVERIFY(taken.isEmpty() || (existing.open(QIODevice::WriteOnly) && existing.write("mine") == 4));
         existing.close();
         QFile file(path);
-        if (content == "part" || content == "torn") {
-            QVERIFY(writeCrashedPart(path, content == "torn"));
+        if (content == "part" || content == "torn" || content == "repeats") {
+            QVERIFY(writeCrashedPart(path, content));
             QVERIFY(file.open(QIODevice::ReadWrite));
         } else {
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -123,7 +130,7 @@ private slots:
         const AviLayout layout = readAviLayout(named);
         QVERIFY(layout.closed);
         QCOMPARE(layout.indexEntries, framesKept);
-        QCOMPARE(layout.playedFrames, framesKept);
+        QCOMPARE(layout.playedFrames, qMin(framesKept, kFrames)); // a repeat is not decoded again
     }
 };
 
