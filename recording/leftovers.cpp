@@ -22,7 +22,8 @@ Leftovers findLeftovers(const QString &directory, const QDateTime &now, bool oth
     Leftovers found;
     const QDir folder(directory);
     const QFileInfoList files =
-        folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+        folder.entryInfoList({QStringLiteral(".vorlant-*"), QStringLiteral("*.part.avi")},
+                             QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
     for (const QFileInfo &file : files) {
         const bool temporary = kTemporaryName.match(file.fileName()).hasMatch();
         const bool part = !temporary && isRecordingPartName(file.fileName());
