@@ -1,12 +1,13 @@
 #include "app/config.h"
 
-#include <QDebug>
+#include "app/logging.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QSet>
 
 #include <cerrno>
 #include <climits>
@@ -42,13 +43,10 @@ bool readBool(const QSettings &s, const QString &key)
     return t == QLatin1String("true") || t == QLatin1String("1");
 }
 
-// True when the INI text ends with a complete line and has a line for every
-// key in its section. QSettings reads its own cache, not the disk, so the
-// check parses the bytes itself.
-bool holdsEveryKey(const QByteArray &ini, const QList<QPair<QString, QVariant>> &values)
+// The section/key names an INI text has lines for. QSettings reads its own
+// cache, not the disk, so this parses the bytes itself.
+QSet<QString> keysIn(const QByteArray &ini)
 {
-    if (!ini.endsWith('\n'))
-        return false;
     QSet<QString> present;
     QString section;
     for (const QByteArray &raw : ini.split('\n')) {
@@ -58,10 +56,120 @@ bool holdsEveryKey(const QByteArray &ini, const QList<QPair<QString, QVariant>> 
         else if (line.contains(QLatin1Char('=')))
             present.insert(section + QLatin1Char('/') + line.left(line.indexOf(QLatin1Char('='))).trimmed());
     }
-    for (const auto &kv : values)
-        if (!present.contains(kv.first))
+    return present;
+}
+
+// True when the INI text ends with a complete line and has a line for every key.
+bool holdsEveryKey(const QByteArray &ini, const QSet<QString> &keys)
+{
+    return ini.endsWith('\n') && keysIn(ini).contains(keys);
+}
+
+template <typename... Visitors>
+struct Overloaded : Visitors... {
+    using Visitors::operator()...;
+};
+template <typename... Visitors>
+Overloaded(Visitors...) -> Overloaded<Visitors...>;
+
+// Whether each kind of member takes each kind of factory value.
+constexpr bool factoryFits(const SettingSpec &spec)
+{
+    switch (spec.member.index()) {
+    case 0: // int
+        return std::holds_alternative<int>(spec.factory);
+    case 1: // bool
+        return std::holds_alternative<bool>(spec.factory);
+    case 2: // QString
+        return std::holds_alternative<const char *>(spec.factory) ||
+               std::holds_alternative<HomeWorkDirectory>(spec.factory);
+    default: // optional<bool>
+        return std::holds_alternative<std::nullopt_t>(spec.factory);
+    }
+}
+
+constexpr bool everyFactoryFits()
+{
+    for (const SettingSpec &spec : kSettings) {
+        if (!factoryFits(spec))
             return false;
+    }
     return true;
+}
+static_assert(everyFactoryFits(), "a factory value does not suit its member");
+
+constexpr bool sameText(const char *a, const char *b)
+{
+    while (*a && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+constexpr bool eachSettingOnce()
+{
+    constexpr size_t count = sizeof kSettings / sizeof kSettings[0];
+    for (size_t i = 0; i < count; ++i) {
+        for (size_t j = i + 1; j < count; ++j) {
+            if (sameText(kSettings[i].key, kSettings[j].key) || kSettings[i].member == kSettings[j].member)
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(eachSettingOnce(), "two settings share a key or a member");
+
+void applyFactory(const SettingSpec &spec, ConfigValues &v)
+{
+    std::visit(Overloaded{
+                   [&](int ConfigValues::*m) { v.*m = std::get<int>(spec.factory); },
+                   [&](bool ConfigValues::*m) { v.*m = std::get<bool>(spec.factory); },
+                   [&](QString ConfigValues::*m) {
+                       v.*m = std::holds_alternative<HomeWorkDirectory>(spec.factory)
+                                  ? Config::defaultWorkDirectory()
+                                  : QString::fromUtf8(std::get<const char *>(spec.factory));
+                   },
+                   [&](std::optional<bool> ConfigValues::*m) { (v.*m).reset(); },
+               },
+               spec.member);
+}
+
+void readSetting(const QSettings &s, const SettingSpec &spec, ConfigValues &v)
+{
+    const QString key = QString::fromLatin1(spec.key);
+    std::visit(Overloaded{
+                   [&](int ConfigValues::*m) { v.*m = readInt(s, key); },
+                   [&](bool ConfigValues::*m) { v.*m = readBool(s, key); },
+                   [&](QString ConfigValues::*m) { v.*m = readString(s, key); },
+                   [&](std::optional<bool> ConfigValues::*m) {
+                       v.*m = s.contains(key) ? std::optional<bool>(readBool(s, key)) : std::nullopt;
+                   },
+               },
+               spec.member);
+}
+
+// The value the file holds for a setting; nothing when it stays out of the file.
+std::optional<QVariant> storedValue(const SettingSpec &spec, const ConfigValues &v)
+{
+    return std::visit(Overloaded{
+                          [&](int ConfigValues::*m) { return std::optional<QVariant>(v.*m); },
+                          [&](bool ConfigValues::*m) { return std::optional<QVariant>(v.*m); },
+                          [&](QString ConfigValues::*m) { return std::optional<QVariant>(v.*m); },
+                          [&](std::optional<bool> ConfigValues::*m) {
+                              return v.*m ? std::optional<QVariant>(*(v.*m)) : std::nullopt;
+                          },
+                      },
+                      spec.member);
+}
+
+const SettingSpec *findSetting(const QString &key)
+{
+    for (const SettingSpec &spec : kSettings) {
+        if (key == QLatin1String(spec.key))
+            return &spec;
+    }
+    return nullptr;
 }
 
 // Makes sure a file's bytes, or a folder's entries, are on disk.
@@ -139,45 +247,27 @@ QString Config::defaultWorkDirectory()
     return QStandardPaths::writableLocation(QStandardPaths::HomeLocation) + QLatin1String(kWorkDirName);
 }
 
+ConfigValues factorySettings()
+{
+    ConfigValues v;
+    for (const SettingSpec &spec : kSettings)
+        applyFactory(spec, v);
+    return v;
+}
+
 Config::Config()
 {
-    cameraIndex = 0;
-    userDocumentsLocation = defaultWorkDirectory();
+    static_cast<ConfigValues &>(*this) = factorySettings();
     load();
 }
 
 void Config::init()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    cameraExposure = -3;
-    imageFourcc = 0;
-    imageResolution = 0;
-    imageOutResolution = kFactoryOutResolution;
-    imageCodec = QStringLiteral("jpg");
-    imageShootingTime = 5;
-    imageQuality = 80;
-    saveType = 0;
-    savePrefix = QStringLiteral("IMG");
-    saveNumber = kFirstNumber;
-    savePlaysound = true;
-    saveMergeSource = true;
-    savePdfSource = true;
-    watermarkText.clear();
-    watermarkTime = false;
-    watermarkColor = QStringLiteral("ff000000");
-    watermarkFontFamily = QStringLiteral("Arial");
-    watermarkFontSize = 100;
-    watermarkFontStyleName = QStringLiteral("Regular");
-    watermarkStrikeOut = false;
-    watermarkUnderline = false;
-    watermarkTransparency = 50;
-    watermarkX = 50;
-    watermarkY = 50;
-    paintingPercentage = 30;
-    paintingMainResolution = 5;
-    paintingOtherResolution = 5;
-    pdfAutoCapture.reset();
-    pdfOcr.reset();
+    for (const SettingSpec &spec : kSettings) {
+        if (spec.onReset == OnReset::Restore)
+            applyFactory(spec, *this);
+    }
 }
 
 void Config::load()
@@ -186,40 +276,11 @@ void Config::load()
         init();
         save();
     } else {
-        QSettings s(fileName, QSettings::IniFormat);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        cameraIndex = readInt(s, keyCameraIndex);
-        cameraExposure = readInt(s, keyCameraExposure);
-        imageFourcc = readInt(s, keyImageFourcc);
-        imageResolution = readInt(s, keyImageResolution);
-        imageOutResolution = readInt(s, keyImageOutResolution);
-        imageCodec = readString(s, keyImageCodec);
-        imageShootingTime = readInt(s, keyImageShootingTime);
-        imageQuality = readInt(s, keyImageQuality);
-        saveType = readInt(s, keySaveType);
-        savePrefix = readString(s, keySavePrefix);
-        saveNumber = readInt(s, keySaveNumber);
-        savePlaysound = readBool(s, keySavePlaysound);
-        saveMergeSource = readBool(s, keySaveMergeSource);
-        savePdfSource = readBool(s, keySavePdfSource);
-        watermarkText = readString(s, keyWatermarkText);
-        watermarkTime = readBool(s, keyWatermarkTime);
-        watermarkColor = readString(s, keyWatermarkColor);
-        watermarkFontFamily = readString(s, keyWatermarkFontFamily);
-        watermarkFontSize = readInt(s, keyWatermarkFontSize);
-        watermarkFontStyleName = readString(s, keyWatermarkFontStyleName);
-        watermarkStrikeOut = readBool(s, keyWatermarkStrikeOut);
-        watermarkUnderline = readBool(s, keyWatermarkUnderline);
-        watermarkTransparency = readInt(s, keyWatermarkTransparency);
-        watermarkX = readInt(s, keyWatermarkX);
-        watermarkY = readInt(s, keyWatermarkY);
-        paintingPercentage = readInt(s, keyPaintingPercentage);
-        paintingMainResolution = readInt(s, keyPaintingMainResolution);
-        paintingOtherResolution = readInt(s, keyPaintingOtherResolution);
-        userDocumentsLocation = readString(s, keyUserDocumentsLocation);
-        pdfAutoCapture = s.contains(keyPdfAutoCapture) ? std::optional<bool>(readBool(s, keyPdfAutoCapture))
-                                                       : std::nullopt;
-        pdfOcr = s.contains(keyPdfOcr) ? std::optional<bool>(readBool(s, keyPdfOcr)) : std::nullopt;
+        const QSettings s(fileName, QSettings::IniFormat);
+        ConfigValues read;
+        for (const SettingSpec &spec : kSettings)
+            readSetting(s, spec, read);
+        update([&read](ConfigValues &v) { v = read; });
     }
     // An empty name is left alone here: it is resolved to the default where files are written.
     if (!userDocumentsLocation.isEmpty() && !QDir(userDocumentsLocation).exists())
@@ -229,54 +290,72 @@ void Config::load()
 bool Config::save()
 {
     const ConfigValues v = snapshot();
-    QList<QPair<QString, QVariant>> values = {
-        {keyCameraIndex, v.cameraIndex},
-        {keyCameraExposure, v.cameraExposure},
-        {keyImageFourcc, v.imageFourcc},
-        {keyImageResolution, v.imageResolution},
-        {keyImageOutResolution, v.imageOutResolution},
-        {keyImageCodec, v.imageCodec},
-        {keyImageShootingTime, v.imageShootingTime},
-        {keyImageQuality, v.imageQuality},
-        {keySaveType, v.saveType},
-        {keySavePrefix, v.savePrefix},
-        {keySaveNumber, v.saveNumber},
-        {keySavePlaysound, v.savePlaysound},
-        {keySaveMergeSource, v.saveMergeSource},
-        {keySavePdfSource, v.savePdfSource},
-        {keyWatermarkText, v.watermarkText},
-        {keyWatermarkTime, v.watermarkTime},
-        {keyWatermarkColor, v.watermarkColor},
-        {keyWatermarkFontFamily, v.watermarkFontFamily},
-        {keyWatermarkFontSize, v.watermarkFontSize},
-        {keyWatermarkFontStyleName, v.watermarkFontStyleName},
-        {keyWatermarkStrikeOut, v.watermarkStrikeOut},
-        {keyWatermarkUnderline, v.watermarkUnderline},
-        {keyWatermarkTransparency, v.watermarkTransparency},
-        {keyWatermarkX, v.watermarkX},
-        {keyWatermarkY, v.watermarkY},
-        {keyPaintingPercentage, v.paintingPercentage},
-        {keyPaintingMainResolution, v.paintingMainResolution},
-        {keyPaintingOtherResolution, v.paintingOtherResolution},
-        {keyUserDocumentsLocation, v.userDocumentsLocation},
-    };
-    if (v.pdfAutoCapture)
-        values.append({keyPdfAutoCapture, *v.pdfAutoCapture});
-    if (v.pdfOcr)
-        values.append({keyPdfOcr, *v.pdfOcr});
+    Values values;
+    for (const SettingSpec &spec : kSettings) {
+        if (const std::optional<QVariant> value = storedValue(spec, v))
+            values.append({QString::fromLatin1(spec.key), *value});
+    }
+    return writeFile(values, {}, false);
+}
 
+bool Config::saveKeys(const QStringList &keys)
+{
+    const QString target = linkTarget(fileName);
+    // Without a file there are no other lines to keep, and a file with only
+    // these keys would read as zeros everywhere else.
+    if (target.isEmpty() || !QFileInfo::exists(target))
+        return save();
+    const ConfigValues v = snapshot();
+    Values values;
+    QStringList removed;
+    for (const QString &key : keys) {
+        const SettingSpec *spec = findSetting(key);
+        if (!spec) {
+            qCDebug(lcSettings) << "not a setting:" << key;
+            return false;
+        }
+        if (const std::optional<QVariant> value = storedValue(*spec, v))
+            values.append({key, *value});
+        else
+            removed << key;
+    }
+    return writeFile(values, removed, true);
+}
+
+bool Config::writeFile(const Values &values, const QStringList &removed, bool keepOthers)
+{
     // QSettings does not notice a short write (a full disk leaves a truncated
     // file and reports success), so it writes a temporary file that is read
     // back and checked before it replaces the settings file in one rename.
     // A link is written through to its target, whose mode the new file keeps.
     const QString target = linkTarget(fileName);
     if (target.isEmpty()) {
-        qDebug() << "could not write" << fileName << "(its symbolic links form a loop)";
+        qCDebug(lcSettings) << "could not write" << fileName << "(its symbolic links form a loop)";
         return false;
     }
+    QSet<QString> required;
+    QByteArray kept;
+    if (keepOthers) {
+        QFile current(target);
+        if (!current.open(QIODevice::ReadOnly)) {
+            qCDebug(lcSettings) << "could not read" << target;
+            return false;
+        }
+        kept = current.readAll();
+        // The settings that are there now must still be there afterwards.
+        const QSettings before(target, QSettings::IniFormat);
+        for (const SettingSpec &spec : kSettings) {
+            const QString key = QString::fromLatin1(spec.key);
+            if (before.contains(key) && !removed.contains(key))
+                required.insert(key);
+        }
+    }
+    for (const auto &kv : values)
+        required.insert(kv.first);
+
     const QString tempPath = createSibling(target);
     if (tempPath.isEmpty()) {
-        qDebug() << "could not write" << target;
+        qCDebug(lcSettings) << "could not write" << target;
         return false;
     }
     const int existingMode = fileMode(target);
@@ -284,11 +363,18 @@ bool Config::save()
     const QByteArray nativeTemp = QFile::encodeName(tempPath);
     const auto fail = [&](const char *why) {
         ::unlink(nativeTemp.constData());
-        qDebug() << "could not write" << target << why;
+        qCDebug(lcSettings) << "could not write" << target << why;
         return false;
     };
+    if (!kept.isEmpty()) {
+        QFile copy(tempPath);
+        if (!copy.open(QIODevice::WriteOnly) || copy.write(kept) != kept.size() || !copy.flush())
+            return fail("(the current settings could not be copied)");
+    }
     {
         QSettings s(tempPath, QSettings::IniFormat);
+        for (const QString &key : removed)
+            s.remove(key);
         for (const auto &kv : values)
             s.setValue(kv.first, kv.second);
         s.sync();
@@ -296,7 +382,7 @@ bool Config::save()
             return fail("");
     }
     QFile written(tempPath);
-    if (!written.open(QIODevice::ReadOnly) || !holdsEveryKey(written.readAll(), values))
+    if (!written.open(QIODevice::ReadOnly) || !holdsEveryKey(written.readAll(), required))
         return fail("(the file came out incomplete)");
     written.close();
     if (mode < 0 || ::chmod(nativeTemp.constData(), static_cast<mode_t>(mode)) != 0 || !flushToDisk(tempPath))
@@ -305,7 +391,7 @@ bool Config::save()
         return fail("(the file could not be replaced)");
     // The rename itself lives in the folder: sync it too, or a crash can bring back the old file.
     if (!flushToDisk(QFileInfo(target).absolutePath()))
-        qDebug() << "could not sync the folder of" << target;
+        qCDebug(lcSettings) << "could not sync the folder of" << target;
     return true;
 }
 

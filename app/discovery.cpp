@@ -1,13 +1,12 @@
 #include "app/discovery.h"
 
 #include "app/deviceprobe.h"
+#include "app/logging.h"
 #include "app/mediafile.h"
 
-#include <QDebug>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <linux/videodev2.h>
 
@@ -31,14 +30,15 @@ QList<CameraInfo> discoverCameras(DeviceProbe &probe)
 
         const int fd = probe.open(info.path);
         if (fd < 0) {
-            qDebug().noquote() << "open" << info.path << "error";
+            qCDebug(lcCamera).noquote() << "open" << info.path << "error";
             break;
         }
 
         v4l2_capability cap;
         std::memset(&cap, 0, sizeof cap);
         if (probe.ioctl(fd, VIDIOC_QUERYCAP, &cap) == -1) {
-            std::perror("ioctl VIDIOC_QUERYCAP");
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            qCDebug(lcCamera).noquote() << QStringLiteral("ioctl VIDIOC_QUERYCAP: %1").arg(reason);
             probe.close(fd);
             break;
         }
@@ -46,13 +46,12 @@ QList<CameraInfo> discoverCameras(DeviceProbe &probe)
         // node claims video capture there too; its own node's are in device_caps.
         const __u32 nodeCaps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
         if (!(nodeCaps & V4L2_CAP_VIDEO_CAPTURE)) {
-            std::printf("open file is not video\n");
-            std::fflush(stdout);
+            qCDebug(lcCamera).noquote() << "open file is not video";
             probe.close(fd);
             break;
         }
         info.name = fixedText(cap.card, sizeof cap.card);
-        qDebug().noquote() << QStringLiteral("Driver    Name: %1").arg(info.name);
+        qCDebug(lcCamera).noquote() << QStringLiteral("Driver    Name: %1").arg(info.name);
 
         for (__u32 i = 0;; ++i) {
             v4l2_fmtdesc fmt;
@@ -61,7 +60,7 @@ QList<CameraInfo> discoverCameras(DeviceProbe &probe)
             fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             if (probe.ioctl(fd, VIDIOC_ENUM_FMT, &fmt) == -1)
                 break;
-            qDebug().noquote() << QStringLiteral("Picture Format: %1")
+            qCDebug(lcCamera).noquote() << QStringLiteral("Picture Format: %1")
                                       .arg(fixedText(fmt.description, sizeof fmt.description));
             for (__u32 j = 0;; ++j) {
                 v4l2_frmsizeenum size;
@@ -72,7 +71,7 @@ QList<CameraInfo> discoverCameras(DeviceProbe &probe)
                     break;
                 const int w = static_cast<int>(size.discrete.width);
                 const int h = static_cast<int>(size.discrete.height);
-                qDebug().noquote() << QStringLiteral("width: %1 height: %2").arg(w).arg(h);
+                qCDebug(lcCamera).noquote() << QStringLiteral("width: %1 height: %2").arg(w).arg(h);
                 info.sizes.append(QSize(w, h));
             }
         }
@@ -90,7 +89,7 @@ QList<CameraInfo> discoverCameraFiles(const QString &fileList)
         const QString &path = entries.at(n);
         const QSize size = mediaFrameSize(path);
         if (!size.isValid() || size.isEmpty()) {
-            qDebug().noquote() << "open" << path << "error";
+            qCDebug(lcCamera).noquote() << "open" << path << "error";
             break;
         }
         CameraInfo info;
@@ -99,8 +98,8 @@ QList<CameraInfo> discoverCameraFiles(const QString &fileList)
         info.name = QFileInfo(path).fileName();
         info.sizes.append(size);
         info.mediaFile = true;
-        qDebug().noquote() << QStringLiteral("Driver    Name: %1").arg(info.name);
-        qDebug().noquote() << QStringLiteral("width: %1 height: %2").arg(size.width()).arg(size.height());
+        qCDebug(lcCamera).noquote() << QStringLiteral("Driver    Name: %1").arg(info.name);
+        qCDebug(lcCamera).noquote() << QStringLiteral("width: %1 height: %2").arg(size.width()).arg(size.height());
         found.append(info);
     }
     return found;

@@ -1,6 +1,8 @@
 #include "app/allocator.h"
+#include "app/cache.h"
 #include "app/commandline.h"
 #include "app/deviceprobe.h"
+#include "app/logging.h"
 #include "app/translations.h"
 #include "mainwindow/startup.h"
 
@@ -23,6 +25,7 @@ int answer(const CommandLineRequest &request)
 
 int main(int argc, char *argv[])
 {
+    quietDebugLines();
     QCoreApplication::setApplicationName(QStringLiteral("vorlant"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORLANT_VERSION));
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
@@ -44,6 +47,7 @@ int main(int argc, char *argv[])
     if (request.action != CommandLineRequest::Action::Run)
         return answer(request);
 
+    Cache::create();
     SystemDeviceProbe probe;
     return runVorlant(app, probe, request.cameraFiles);
 }

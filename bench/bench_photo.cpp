@@ -17,25 +17,11 @@
 namespace {
 
 constexpr int kRuns = 7;
-constexpr int kOutput3264x2448 = 3;
-
+// The factory settings (photographs at 3264 x 2448) with a time watermark.
 ConfigValues benchSettings(const QString &directory)
 {
-    ConfigValues s;
-    s.imageOutResolution = kOutput3264x2448;
-    s.imageCodec = QStringLiteral("jpg");
-    s.imageQuality = 80;
-    s.saveType = 0;
-    s.savePrefix = QStringLiteral("IMG");
+    ConfigValues s = factorySettings();
     s.watermarkTime = true;
-    s.watermarkColor = QStringLiteral("ff000000");
-    s.watermarkFontFamily = QStringLiteral("Arial");
-    s.watermarkFontSize = 100;
-    s.watermarkFontStyleName = QStringLiteral("Regular");
-    s.watermarkTransparency = 50;
-    s.watermarkX = 50;
-    s.watermarkY = 50;
-    s.paintingPercentage = 30;
     s.userDocumentsLocation = directory;
     return s;
 }

@@ -2,7 +2,6 @@
 
 #include "engine/detection.h"
 
-#include <QColorSpace>
 #include <QTransform>
 
 #include <opencv2/core/hal/intrin.hpp>
@@ -16,7 +15,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 
 #ifdef VORLANT_TSAN_BUILD
@@ -390,129 +388,6 @@ cv::Mat parallelCopy(const cv::Mat &in)
     return copy;
 }
 
-// Formats whose pixels are whole bytes holding nothing but their value, so
-// that a turn only rearranges them. Others are left to QImage::transformed.
-int turnablePixelBytes(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_Indexed8:
-    case QImage::Format_Grayscale8:
-        return 1;
-    case QImage::Format_RGB888:
-        return 3;
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        return 4;
-    default:
-        return 0;
-    }
-}
-
-// Moves one pixel. Three-byte pixels go as one 4-byte move where the extra
-// byte stays inside memory this stripe owns and is rewritten by the next pixel.
-template <int Bytes>
-inline void movePixel(const uchar *src, uchar *dst, bool wide)
-{
-    if constexpr (Bytes == 3) {
-        if (wide) {
-            uint32_t value;
-            std::memcpy(&value, src, 4);
-            std::memcpy(dst, &value, 4);
-            return;
-        }
-    }
-    std::memcpy(dst, src, Bytes);
-}
-
-// Edge length of the square tiles a quarter turn is copied in.
-constexpr int kTurnTile = 64;
-
-// A quarter turn, clockwise or anticlockwise, of a `width` x `height` picture
-// into a `height` x `width` one. Each tile's source rows are first copied
-// whole into a small buffer, so that the scattered reads of the turn hit the
-// cache instead of one memory page per pixel. Target rows are split between
-// threads.
-template <int Bytes>
-void turnQuarter(const uchar *src, size_t srcStride, int width, int height, uchar *dst, size_t dstStride,
-                 bool clockwise)
-{
-    const int dstWidth = height;
-    const int dstHeight = width;
-    cv::parallel_for_(cv::Range(0, (dstHeight + kTurnTile - 1) / kTurnTile), [&](const cv::Range &tiles) {
-        // Spare bytes at each row's end let three-byte pixels be read as four.
-        uchar tile[kTurnTile][kTurnTile * Bytes + 4];
-        for (int tileRow = tiles.start; tileRow < tiles.end; ++tileRow) {
-            const int y0 = tileRow * kTurnTile;
-            const int rows = std::min(dstHeight, y0 + kTurnTile) - y0;
-            // Target rows y0.. are source columns y0.. (clockwise) or
-            // width-1-y0 downwards (anticlockwise).
-            const int firstColumn = clockwise ? y0 : width - y0 - rows;
-            for (int x0 = 0; x0 < dstWidth; x0 += kTurnTile) {
-                const int columns = std::min(dstWidth, x0 + kTurnTile) - x0;
-                // Target column x is source row height-1-x (clockwise) or x.
-                for (int i = 0; i < columns; ++i) {
-                    const int srcRow = clockwise ? height - 1 - (x0 + i) : x0 + i;
-                    const uchar *from = src + srcRow * srcStride + static_cast<size_t>(firstColumn) * Bytes;
-                    // A whole tile's fixed length lets the compiler inline the copy.
-                    if (rows == kTurnTile)
-                        std::memcpy(tile[i], from, kTurnTile * Bytes);
-                    else
-                        std::memcpy(tile[i], from, static_cast<size_t>(rows) * Bytes);
-                }
-                // The image's last target column borders the next row, which
-                // another thread may own: no spare byte may be written there.
-                const int wideColumns = x0 + columns == dstWidth ? columns - 1 : columns;
-                for (int j = 0; j < rows; ++j) {
-                    const size_t offset = static_cast<size_t>(clockwise ? j : rows - 1 - j) * Bytes;
-                    uchar *d = dst + (y0 + j) * dstStride + static_cast<size_t>(x0) * Bytes;
-                    int i = 0;
-                    for (; i < wideColumns; ++i)
-                        movePixel<Bytes>(tile[i] + offset, d + i * Bytes, true);
-                    for (; i < columns; ++i)
-                        movePixel<Bytes>(tile[i] + offset, d + i * Bytes, false);
-                }
-            }
-        }
-    });
-}
-
-template <int Bytes>
-void turnHalf(const uchar *src, size_t srcStride, int width, int height, uchar *dst, size_t dstStride)
-{
-    cv::parallel_for_(cv::Range(0, height), [&](const cv::Range &rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            const uchar *s = src + static_cast<size_t>(height - 1 - y) * srcStride + static_cast<size_t>(width - 1) * Bytes;
-            uchar *d = dst + y * dstStride;
-            for (int x = 0; x < width; ++x, s -= Bytes, d += Bytes)
-                movePixel<Bytes>(s, d, x != 0 && x != width - 1);
-        }
-    });
-}
-
-template <int Bytes>
-void turn(const QImage &from, QImage &to, int quarterTurns)
-{
-    if (quarterTurns == 2)
-        turnHalf<Bytes>(from.constBits(), from.bytesPerLine(), from.width(), from.height(), to.bits(),
-                        to.bytesPerLine());
-    else
-        turnQuarter<Bytes>(from.constBits(), from.bytesPerLine(), from.width(), from.height(), to.bits(),
-                           to.bytesPerLine(), quarterTurns == 1);
-}
-
-// What QImage::transformed carries over to a turned picture.
-void copyMetadata(const QImage &from, QImage &to)
-{
-    to.setColorTable(from.colorTable());
-    to.setDotsPerMeterX(from.dotsPerMeterX());
-    to.setDotsPerMeterY(from.dotsPerMeterY());
-    to.setDevicePixelRatio(from.devicePixelRatio());
-    to.setColorSpace(from.colorSpace());
-    for (const QString &key : from.textKeys())
-        to.setText(key, from.text(key));
-}
-
 } // namespace
 
 void applyShootingType(const cv::Mat &in, cv::Mat &out, int shootingType)
@@ -599,30 +474,10 @@ QImage rotateQuarterTurns(const QImage &picture, int rotationIndex)
 {
     if (rotationIndex < 1 || rotationIndex > 3 || picture.isNull())
         return picture;
-    const int bytes = turnablePixelBytes(picture.format());
-    if (bytes == 0) {
-        QTransform matrix;
-        matrix.rotate(90.0 * rotationIndex);
-        return picture.transformed(matrix, Qt::SmoothTransformation);
-    }
-    const bool sideways = rotationIndex != 2;
-    QImage turned(sideways ? picture.height() : picture.width(), sideways ? picture.width() : picture.height(),
-                  picture.format());
-    if (turned.isNull())
-        return turned;
-    copyMetadata(picture, turned);
-    switch (bytes) {
-    case 1:
-        turn<1>(picture, turned, rotationIndex);
-        break;
-    case 3:
-        turn<3>(picture, turned, rotationIndex);
-        break;
-    default:
-        turn<4>(picture, turned, rotationIndex);
-        break;
-    }
-    return turned;
+    // Qt turns by whole quarters without resampling.
+    QTransform matrix;
+    matrix.rotate(90.0 * rotationIndex);
+    return picture.transformed(matrix, Qt::SmoothTransformation);
 }
 
 int nextRotationIndex(int rotationIndex, int step)

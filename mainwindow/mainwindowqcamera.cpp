@@ -107,6 +107,8 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
             &MainWindowQCamera::on_btnShooting_clicked);
     connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::saveImageMergingSignals, this,
             &MainWindowQCamera::takePhotoImage);
+    connect(m_settingDialog, &SettingDialog::defaultSettingsRestoredSignal, m_imageSavePdfOrTiffDialog,
+            &ImageSavePDFOrTiffDialog::refreshSwitches);
     // Book scanning: while the dialog asks for it the capture thread watches
     // for page turns, and each new page is shot as the dialog's "拍摄" would.
     ImageProcessing *capture = m_ui->video->captureThread();

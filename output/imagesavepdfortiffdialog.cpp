@@ -32,12 +32,7 @@ ImageSavePDFOrTiffDialog::ImageSavePDFOrTiffDialog(QWidget *parent)
 {
     m_ui->setupUi(this);
     m_ui->btnSaveTiff->hide();
-    // The stored choices, without counting as a change that would store them.
-    const ConfigValues settings = Cache::config->snapshot();
-    const QSignalBlocker autoCapture(m_ui->checkAutoCapture);
-    const QSignalBlocker ocr(m_ui->checkOcr);
-    m_ui->checkAutoCapture->setChecked(settings.pdfAutoCapture.value_or(false));
-    m_ui->checkOcr->setChecked(settings.pdfOcr.value_or(false));
+    refreshSwitches();
     // Thumbnails are decoded away from the window, at about the label's size.
     m_thumbnails = new ThumbnailLoader(this);
     connect(m_thumbnails, &ThumbnailLoader::loaded, this, &ImageSavePDFOrTiffDialog::thumbnailLoaded);
@@ -80,19 +75,36 @@ void ImageSavePDFOrTiffDialog::hideEvent(QHideEvent *event)
     announceWatching();
 }
 
-// A changed switch is written at once: it is remembered even if the program
-// does not end normally.
+void ImageSavePDFOrTiffDialog::refreshSwitches()
+{
+    // The stored choices, without counting as a change that would store them.
+    const ConfigValues settings = Cache::config->snapshot();
+    {
+        const QSignalBlocker autoCapture(m_ui->checkAutoCapture);
+        const QSignalBlocker ocr(m_ui->checkOcr);
+        m_ui->checkAutoCapture->setChecked(settings.pdfAutoCapture.value_or(false));
+        m_ui->checkOcr->setChecked(settings.pdfOcr.value_or(false));
+    }
+    announceWatching();
+}
+
+// A changed switch is written at once, and alone: it is remembered even if
+// the program does not end normally, and edits not yet saved stay unsaved.
 void ImageSavePDFOrTiffDialog::on_checkAutoCapture_toggled(bool checked)
 {
-    Cache::config->update([checked](ConfigValues &v) { v.pdfAutoCapture = checked; });
-    Cache::config->save();
+    Config &config = *Cache::config;
+    config.update([checked](ConfigValues &v) { v.pdfAutoCapture = checked; });
     announceWatching();
+    if (!config.saveKeys({config.keyPdfAutoCapture}))
+        warn(tr("开关没有保存：无法写入 %1。").arg(QFileInfo(config.fileName).absoluteFilePath()));
 }
 
 void ImageSavePDFOrTiffDialog::on_checkOcr_toggled(bool checked)
 {
-    Cache::config->update([checked](ConfigValues &v) { v.pdfOcr = checked; });
-    Cache::config->save();
+    Config &config = *Cache::config;
+    config.update([checked](ConfigValues &v) { v.pdfOcr = checked; });
+    if (!config.saveKeys({config.keyPdfOcr}))
+        warn(tr("开关没有保存：无法写入 %1。").arg(QFileInfo(config.fileName).absoluteFilePath()));
 }
 
 QLabel *ImageSavePDFOrTiffDialog::slotLabel(int number) const

@@ -40,6 +40,9 @@ public:
     bool isWatchingPageTurns() const;
     // A document is being recognised or written.
     bool isBusy() const { return m_writer || m_ocr; }
+    // Shows the two switches as the settings store holds them (after
+    // "默认设置"), without storing them again.
+    void refreshSwitches();
 
 signals:
     void takePhotoSignals();

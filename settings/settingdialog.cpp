@@ -19,6 +19,42 @@ constexpr int kTimedNames = 1;
 constexpr int kTextWatermark = 0;
 constexpr int kTimeWatermark = 1;
 
+// Controls that show one stored value as it is, each named once for showing and saving.
+template <typename Control, typename Value>
+struct Binding {
+    Control *Ui_SettingDialog::*control;
+    Value ConfigValues::*member;
+};
+// A list's position is the stored number.
+const Binding<QComboBox, int> kIndexBoxes[] = {
+    {&Ui_SettingDialog::imageFOURCCBox, &ConfigValues::imageFourcc},
+    {&Ui_SettingDialog::imageResolutionBox, &ConfigValues::imageResolution},
+    {&Ui_SettingDialog::imageOutResolutionBox, &ConfigValues::imageOutResolution},
+    {&Ui_SettingDialog::painting_mian_resolutionBox, &ConfigValues::paintingMainResolution},
+    {&Ui_SettingDialog::painting_other_resolutionBox, &ConfigValues::paintingOtherResolution},
+};
+const Binding<QSlider, int> kSliders[] = {
+    {&Ui_SettingDialog::imageQualityBox, &ConfigValues::imageQuality},
+    {&Ui_SettingDialog::watermark_transparency_box, &ConfigValues::watermarkTransparency},
+    {&Ui_SettingDialog::watermark_x_box, &ConfigValues::watermarkX},
+    {&Ui_SettingDialog::watermark_y_box, &ConfigValues::watermarkY},
+    {&Ui_SettingDialog::painting_percentage_box, &ConfigValues::paintingPercentage},
+};
+const Binding<QCheckBox, bool> kCheckBoxes[] = {
+    {&Ui_SettingDialog::checkBox_Sound, &ConfigValues::savePlaysound},
+    {&Ui_SettingDialog::checkBox_SavePdfSourceBox, &ConfigValues::savePdfSource},
+    {&Ui_SettingDialog::checkBox_SaveMergeSourceImageBox, &ConfigValues::saveMergeSource},
+};
+const Binding<QLineEdit, QString> kTexts[] = {
+    {&Ui_SettingDialog::savePreNameBox, &ConfigValues::savePrefix},
+    {&Ui_SettingDialog::watermark_text_box, &ConfigValues::watermarkText},
+};
+// Whole numbers typed as text; anything else is stored as 0.
+const Binding<QLineEdit, int> kNumbers[] = {
+    {&Ui_SettingDialog::imageShootingTimeBox, &ConfigValues::imageShootingTime},
+    {&Ui_SettingDialog::saveImageNumber, &ConfigValues::saveNumber},
+};
+
 void fillSizes(QComboBox *box, const QList<QSize> &sizes)
 {
     box->clear();
@@ -119,34 +155,23 @@ void SettingDialog::init()
     fillSizes(ui.painting_mian_resolutionBox, config.outputSizes);
     fillSizes(ui.painting_other_resolutionBox, config.outputSizes);
 
-    selectIndex(ui.imageFOURCCBox, v.imageFourcc);
-    selectIndex(ui.imageResolutionBox, v.imageResolution);
-    selectIndex(ui.imageOutResolutionBox, v.imageOutResolution);
+    for (const auto &b : kIndexBoxes)
+        selectIndex(ui.*b.control, v.*b.member);
+    for (const auto &b : kSliders)
+        (ui.*b.control)->setValue(v.*b.member);
+    for (const auto &b : kCheckBoxes)
+        (ui.*b.control)->setChecked(v.*b.member);
+    for (const auto &b : kTexts)
+        (ui.*b.control)->setText(v.*b.member);
+    for (const auto &b : kNumbers)
+        (ui.*b.control)->setText(QString::number(v.*b.member));
     const int codec = ui.imageCodecBox->findText(v.imageCodec);
     if (codec >= 0)
         ui.imageCodecBox->setCurrentIndex(codec);
 
-    ui.imageShootingTimeBox->setText(QString::number(v.imageShootingTime));
-    ui.imageQualityBox->setValue(v.imageQuality);
-
     // Any non-zero type already names by time.
     m_saveNameGroup->button(v.saveType == kNumberedNames ? kNumberedNames : kTimedNames)->setChecked(true);
-    ui.savePreNameBox->setText(v.savePrefix);
-    ui.saveImageNumber->setText(QString::number(v.saveNumber));
-
-    ui.checkBox_Sound->setChecked(v.savePlaysound);
-    ui.checkBox_SavePdfSourceBox->setChecked(v.savePdfSource);
-    ui.checkBox_SaveMergeSourceImageBox->setChecked(v.saveMergeSource);
-
-    ui.watermark_text_box->setText(v.watermarkText);
     m_watermarkKindGroup->button(v.watermarkTime ? kTimeWatermark : kTextWatermark)->setChecked(true);
-
-    ui.watermark_transparency_box->setValue(v.watermarkTransparency);
-    ui.watermark_x_box->setValue(v.watermarkX);
-    ui.watermark_y_box->setValue(v.watermarkY);
-    ui.painting_percentage_box->setValue(v.paintingPercentage);
-    selectIndex(ui.painting_mian_resolutionBox, v.paintingMainResolution);
-    selectIndex(ui.painting_other_resolutionBox, v.paintingOtherResolution);
 
     const QColor colour(QLatin1Char('#') + v.watermarkColor);
     setDemoColor(colour.isValid() ? colour : QColor(Qt::black));
@@ -187,26 +212,20 @@ void SettingDialog::on_saveSetting_clicked()
     const Ui_SettingDialog &ui = *m_ui;
     ConfigValues v = Cache::config->snapshot();
 
-    v.imageFourcc = chosenIndex(ui.imageFOURCCBox, v.imageFourcc);
-    v.imageResolution = chosenIndex(ui.imageResolutionBox, v.imageResolution);
-    v.imageOutResolution = chosenIndex(ui.imageOutResolutionBox, v.imageOutResolution);
+    for (const auto &b : kIndexBoxes)
+        v.*b.member = chosenIndex(ui.*b.control, v.*b.member);
+    for (const auto &b : kSliders)
+        v.*b.member = (ui.*b.control)->value();
+    for (const auto &b : kCheckBoxes)
+        v.*b.member = (ui.*b.control)->isChecked();
+    for (const auto &b : kTexts)
+        v.*b.member = (ui.*b.control)->text();
+    for (const auto &b : kNumbers)
+        v.*b.member = decimalOrZero((ui.*b.control)->text());
     if (ui.imageCodecBox->count() > 0)
         v.imageCodec = ui.imageCodecBox->currentText();
-    v.imageShootingTime = decimalOrZero(ui.imageShootingTimeBox->text());
-    v.imageQuality = ui.imageQualityBox->value();
-
     v.saveType = m_saveNameGroup->checkedId();
-    v.savePrefix = ui.savePreNameBox->text();
-    v.saveNumber = decimalOrZero(ui.saveImageNumber->text());
-    v.savePlaysound = ui.checkBox_Sound->isChecked();
-    v.savePdfSource = ui.checkBox_SavePdfSourceBox->isChecked();
-    v.saveMergeSource = ui.checkBox_SaveMergeSourceImageBox->isChecked();
-
-    v.watermarkText = ui.watermark_text_box->text();
     v.watermarkTime = m_watermarkKindGroup->checkedId() == kTimeWatermark;
-    v.watermarkTransparency = ui.watermark_transparency_box->value();
-    v.watermarkX = ui.watermark_x_box->value();
-    v.watermarkY = ui.watermark_y_box->value();
 
     const QFont font = ui.lbWatermarkDemo->font();
     v.watermarkFontFamily = font.family();
@@ -220,10 +239,6 @@ void SettingDialog::on_saveSetting_clicked()
     const QRgb opaque = ui.lbWatermarkDemo->palette().color(QPalette::WindowText).rgb();
     v.watermarkColor = QColor::fromRgba(opaque).name(QColor::HexArgb).mid(1);
 
-    v.paintingPercentage = ui.painting_percentage_box->value();
-    v.paintingMainResolution = chosenIndex(ui.painting_mian_resolutionBox, v.paintingMainResolution);
-    v.paintingOtherResolution = chosenIndex(ui.painting_other_resolutionBox, v.paintingOtherResolution);
-
     if (!commit([&v] { Cache::config->update([&v](ConfigValues &stored) { stored = v; }); }))
         return;
     emit reConfigVideoSettingSignal();
@@ -232,8 +247,10 @@ void SettingDialog::on_saveSetting_clicked()
 
 void SettingDialog::on_btnDefaultSetting_clicked()
 {
-    if (commit([] { Cache::config->init(); }))
-        init();
+    if (!commit([] { Cache::config->init(); }))
+        return;
+    init();
+    emit defaultSettingsRestoredSignal();
 }
 
 void SettingDialog::on_btnVideoSetting_clicked()

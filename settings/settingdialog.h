@@ -34,6 +34,8 @@ public:
 signals:
     void reConfigVideoSettingSignal();
     void videSettingSignal();
+    // "默认设置" has put the factory values in place and written them.
+    void defaultSettingsRestoredSignal();
 
 private slots:
     void on_saveSetting_clicked();

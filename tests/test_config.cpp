@@ -1,8 +1,10 @@
+#include "app/cache.h"
 #include "app/config.h"
 #include "support/filesizelimit.h"
 #include "support/workingdir.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
@@ -34,6 +36,18 @@ void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
+// The file a first start writes; HOME stands for the home directory.
+const QByteArray kFactoryFile = QByteArray("[camera]\nexposure=-3\nindex=0\n\n"
+                                           "[image]\ncodec=jpg\nfourcc=0\nout_resolution=3\nquality=80\nresolution=0\n"
+                                           "shooting_time=5\n\n"
+                                           "[painting]\nmain_resolution=5\nother_resolution=5\npercentage=30\n\n"
+                                           "[save]\nmerge_source=true\nnumber=1\npdf_source=true\nplaysound=true\n"
+                                           "prefix=IMG\ntype=0\n\n"
+                                           "[user]\ndocumentsLocation=HOME/Tessaran\n\n"
+                                           "[watermark]\ncolor=ff000000\nfont_family=Arial\nfont_size=100\n"
+                                           "font_styleName=Regular\nstrikeOut=false\ntext=\ntime=false\n"
+                                           "transparency=50\nunderline=false\nx=50\ny=50\n");
+
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -60,7 +74,7 @@ class TestConfig : public QObject {
     Q_OBJECT
 
 private slots:
-    void factoryFileHoldsEveryKey()
+    void firstStartMakesTheWorkDirectory()
     {
         ScopedWorkingDir wd;
         const QString home = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
@@ -68,34 +82,80 @@ private slots:
         Config config;
         QVERIFY(QFile::exists(wd.file("system.ini")));
         QVERIFY(QDir(home + "/Tessaran").exists());
-
-        QSettings s(wd.file("system.ini"), QSettings::IniFormat);
-        const QList<QPair<QString, QString>> expected = {
-            {"camera/index", "0"},          {"camera/exposure", "-3"},
-            {"image/fourcc", "0"},          {"image/resolution", "0"},
-            {"image/out_resolution", "3"},  {"image/codec", "jpg"},
-            {"image/shooting_time", "5"},   {"image/quality", "80"},
-            {"save/type", "0"},             {"save/prefix", "IMG"},
-            {"save/number", "1"},           {"save/playsound", "true"},
-            {"save/merge_source", "true"},  {"save/pdf_source", "true"},
-            {"watermark/text", ""},         {"watermark/time", "false"},
-            {"watermark/color", "ff000000"}, {"watermark/font_family", "Arial"},
-            {"watermark/font_size", "100"}, {"watermark/font_styleName", "Regular"},
-            {"watermark/strikeOut", "false"}, {"watermark/underline", "false"},
-            {"watermark/transparency", "50"}, {"watermark/x", "50"},
-            {"watermark/y", "50"},          {"painting/percentage", "30"},
-            {"painting/main_resolution", "5"}, {"painting/other_resolution", "5"},
-            {"user/documentsLocation", home + "/Tessaran"},
-        };
-        QCOMPARE(s.allKeys().size(), 29);
-        for (const auto &kv : expected) {
-            QVERIFY2(s.contains(kv.first), qPrintable(kv.first));
-            QCOMPARE(s.value(kv.first).toString(), kv.second);
-        }
-        QCOMPARE(config.imageOutResolution, 3);
-        QCOMPARE(config.watermarkColor, QString("ff000000"));
         QVERIFY(config.appDirPath.isEmpty());
         QVERIFY(config.outputSizes.isEmpty());
+    }
+
+    // The file as every earlier version wrote it, byte for byte: sections and
+    // keys in order, values spelt the same, the PDF switches only once set.
+    void fileKeepsItsFormat_data()
+    {
+        QTest::addColumn<bool>("changed");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("factory") << false << kFactoryFile;
+        QTest::newRow("every value changed")
+            << true
+            << QByteArray("[camera]\nexposure=-7\nindex=2\n\n"
+                          "[image]\ncodec=png\nfourcc=1\nout_resolution=11\nquality=33\nresolution=4\n"
+                          "shooting_time=12\n\n"
+                          "[painting]\nmain_resolution=7\nother_resolution=0\npercentage=45\n\n"
+                          "[save]\nmerge_source=false\nnumber=314\npdf_auto_capture=true\npdf_ocr=false\n"
+                          "pdf_source=false\nplaysound=false\nprefix=\" \\x626b\\x63cf, A\"\ntype=1\n\n"
+                          "[user]\ndocumentsLocation=\"/srv/\\x6587\\x6863/a,b\"\n\n"
+                          "[watermark]\ncolor=ff123456\nfont_family=DejaVu Serif\nfont_size=36\n"
+                          "font_styleName=Bold Italic\nstrikeOut=true\ntext=\"\\x673a\\x5bc6 \\\"x\\\" 1=2;3\"\n"
+                          "time=true\ntransparency=10\nunderline=true\nx=0\ny=100\n");
+    }
+
+    void fileKeepsItsFormat()
+    {
+        QFETCH(bool, changed);
+        QFETCH(QByteArray, expected);
+        ScopedWorkingDir wd;
+        Config config;
+        if (changed) {
+            config.update([](ConfigValues &v) {
+                v.cameraIndex = 2;
+                v.cameraExposure = -7;
+                v.imageFourcc = 1;
+                v.imageResolution = 4;
+                v.imageOutResolution = 11;
+                v.imageCodec = "png";
+                v.imageShootingTime = 12;
+                v.imageQuality = 33;
+                v.saveType = 1;
+                v.savePrefix = " 扫描, A";
+                v.saveNumber = 314;
+                v.savePlaysound = false;
+                v.saveMergeSource = false;
+                v.savePdfSource = false;
+                v.watermarkText = "机密 \"x\" 1=2;3";
+                v.watermarkTime = true;
+                v.watermarkColor = "ff123456";
+                v.watermarkFontFamily = "DejaVu Serif";
+                v.watermarkFontSize = 36;
+                v.watermarkFontStyleName = "Bold Italic";
+                v.watermarkStrikeOut = true;
+                v.watermarkUnderline = true;
+                v.watermarkTransparency = 10;
+                v.watermarkX = 0;
+                v.watermarkY = 100;
+                v.paintingPercentage = 45;
+                v.paintingMainResolution = 7;
+                v.paintingOtherResolution = 0;
+                v.userDocumentsLocation = "/srv/文档/a,b";
+                v.pdfAutoCapture = true;
+                v.pdfOcr = false;
+            });
+            QVERIFY(config.save());
+        }
+        const QByteArray home = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
+        expected.replace("HOME", home);
+        QCOMPARE(readFile(wd.file("system.ini")), expected);
+        // Reading the file back and writing it again changes nothing.
+        Config reread;
+        QVERIFY(reread.save());
+        QCOMPARE(readFile(wd.file("system.ini")), expected);
     }
 
     void emptyFileGivesZeroEmptyFalse()
@@ -217,19 +277,33 @@ private slots:
         QVERIFY(QDir(wd.file("a/b/work")).exists());
     }
 
+    void failedWriteLeavesOldFileWhole_data()
+    {
+        QTest::addColumn<QStringList>("keys"); // empty: the whole file
+        QTest::addColumn<int>("room");         // bytes the file may grow by
+        QTest::newRow("whole file") << QStringList() << 16;
+        QTest::newRow("one key") << QStringList{"watermark/text"} << 16;
+        QTest::newRow("one key, copy cut short") << QStringList{"save/pdf_ocr"} << -100;
+    }
+
     void failedWriteLeavesOldFileWhole()
     {
+        QFETCH(QStringList, keys);
+        QFETCH(int, room);
         ScopedWorkingDir wd;
         Config config;
         const QByteArray before = readFile(wd.file("system.ini"));
         QVERIFY(!before.isEmpty());
 
         // Root ignores permissions, so make the write fail with a file-size limit instead.
-        config.update([&](ConfigValues &v) { v.watermarkText = QString(before.size() * 4, QLatin1Char('x')); });
+        config.update([&](ConfigValues &v) {
+            v.watermarkText = QString(before.size() * 4, QLatin1Char('x'));
+            v.pdfOcr = true;
+        });
         bool saved = true;
         {
-            const FileSizeLimit limit(static_cast<rlim_t>(before.size() + 16));
-            saved = config.save();
+            const FileSizeLimit limit(static_cast<rlim_t>(before.size() + room));
+            saved = keys.isEmpty() ? config.save() : config.saveKeys(keys);
         }
 
         QVERIFY(!saved);
@@ -237,6 +311,59 @@ private slots:
         // No temporary or half-written file is left beside it.
         const QStringList left = QDir(wd.path()).entryList(QDir::Files);
         QCOMPARE(left, QStringList{"system.ini"});
+    }
+
+    // A switch written alone leaves the rest of the file as it was, whatever
+    // else was changed in memory and not saved.
+    void savingOneKeyLeavesTheRest_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // null: no file
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray withOcr = QByteArray(kFactoryFile).replace("number=1\n", "number=1\npdf_ocr=true\n");
+        QTest::newRow("file as written") << kFactoryFile << withOcr;
+        QTest::newRow("edited by hand")
+            << QByteArray("[save]\nprefix=Scan\nfoo=bar\n[extra]\nkeep=1\n")
+            << QByteArray("[extra]\nkeep=1\n\n[save]\nfoo=bar\npdf_ocr=true\nprefix=Scan\n");
+        // Only a whole file reads back as what is in memory.
+        QTest::newRow("no file yet") << QByteArray() << QByteArray(withOcr).replace("quality=80", "quality=10");
+    }
+
+    void savingOneKeyLeavesTheRest()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        const QByteArray home = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
+        ScopedWorkingDir wd;
+        Config config;
+        QVERIFY(QFile::remove(wd.file("system.ini")));
+        if (!before.isNull())
+            writeFile(wd.file("system.ini"), before.replace("HOME", home));
+        config.update([](ConfigValues &v) {
+            v.imageQuality = 10;
+            v.pdfOcr = true;
+        });
+        QVERIFY(config.saveKeys({config.keyPdfOcr}));
+        QCOMPARE(readFile(wd.file("system.ini")), after.replace("HOME", home));
+    }
+
+    // Nothing is read or written before main(): a run of this program that
+    // never uses the store leaves its working directory empty. The first use
+    // reads the working directory of that moment.
+    void storeIsMadeOnFirstUse()
+    {
+        QTemporaryDir empty;
+        QProcess child;
+        child.setWorkingDirectory(empty.path());
+        child.start(QCoreApplication::applicationFilePath(), {"outputSizesInOrder"});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(QDir(empty.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+
+        ScopedWorkingDir wd;
+        writeFile(wd.file("system.ini"), "[image]\nquality=42\n");
+        QCOMPARE(Cache::config->imageQuality, 42);
+        Cache::cameras->append(CameraInfo());
+        QCOMPARE(Cache::cameras->size(), 1);
     }
 
     void saveKeepsModeAndWritesThroughLinks_data()

@@ -23,6 +23,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTimer>
 #include <QtTest>
@@ -361,6 +362,64 @@ private slots:
         QVERIFY(child<QLabel>(window, "lb_video_tip")->isVisible());
         QVERIFY(waitUntilOpen(window));
         QVERIFY(!child<QLabel>(window, "lb_video_tip")->isVisible());
+    }
+
+    void documentSwitches_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QList<bool>>("watching");
+        // clang-format off
+        QTest::newRow("page turns") << "checkAutoCapture" << "pdf_auto_capture" << true << QList<bool>{true, false};
+        QTest::newRow("text recognition") << "checkOcr" << "pdf_ocr" << true << QList<bool>{};
+        QTest::newRow("file cannot be written") << "checkOcr" << "pdf_ocr" << false << QList<bool>{};
+        // clang-format on
+    }
+
+    // A switch of the PDF dialog is written alone, leaving the edits that wait
+    // for the exit's save; "默认设置" turns it off where the user sees it.
+    void documentSwitches()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, key);
+        QFETCH(bool, writable);
+        QFETCH(QList<bool>, watching);
+        QVERIFY(Cache::config->save());
+        MainWindowQCamera window;
+        window.show();
+        click(window, "btnSavePdfTiff");
+        auto *pdf = window.findChild<ImageSavePDFOrTiffDialog *>();
+        QSignalSpy announced(pdf, &ImageSavePDFOrTiffDialog::watchPageTurnsSignal);
+        const QString file = m_wd->file("system.ini");
+        if (!writable) {
+            QVERIFY(QFile::remove(file));
+            QVERIFY(QDir().mkdir(file));
+        }
+        Cache::config->update([](ConfigValues &v) { v.imageQuality = 10; });
+
+        ModalCloser closer;
+        child<QCheckBox>(*pdf, box)->click();
+        if (writable) {
+            QFile written(file);
+            QVERIFY(written.open(QIODevice::ReadOnly));
+            const QByteArray bytes = written.readAll();
+            QVERIFY2(bytes.contains("\n" + key.toLatin1() + "=true\n") && bytes.contains("\nquality=80\n"),
+                     bytes.constData());
+            QVERIFY(closer.seen.isEmpty());
+        } else {
+            QTRY_COMPARE(closer.seen.size(), 1);
+            QVERIFY2(closer.seen[0].startsWith(QStringLiteral("警告|开关没有保存")), qPrintable(closer.seen[0]));
+            QVERIFY(QDir().rmdir(file));
+        }
+
+        click(window, "btnSetting_2");
+        click(window, "SettingDialog/btnDefaultSetting");
+        QVERIFY(!child<QCheckBox>(*pdf, box)->isChecked());
+        QList<bool> seen;
+        for (const QList<QVariant> &call : announced)
+            seen << call[0].toBool();
+        QCOMPARE(seen, watching);
     }
 
     void documentDialogs_data()

@@ -34,20 +34,13 @@ struct Numbers {
 
 ConfigValues photoSettings(const QString &directory)
 {
-    ConfigValues s;
+    ConfigValues s = factorySettings();
     s.imageOutResolution = kOutput1600x1200;
-    s.imageCodec = QStringLiteral("jpg");
     s.imageQuality = 90;
-    s.saveType = 0;
-    s.savePrefix = QStringLiteral("IMG");
-    s.watermarkColor = QStringLiteral("ff000000");
     s.watermarkFontFamily = QStringLiteral("DejaVu Sans");
     s.watermarkFontSize = 30;
     s.watermarkFontStyleName = QStringLiteral("Book");
     s.watermarkTransparency = 0;
-    s.watermarkX = 50;
-    s.watermarkY = 50;
-    s.paintingPercentage = 30;
     s.userDocumentsLocation = directory;
     return s;
 }

@@ -340,7 +340,8 @@ private slots:
         QTest::addColumn<QVariantMap>("stored");
 
         QTest::newRow("factory") << QVariantMap{{"camera/index", 0}};
-        QTest::newRow("every value changed") << QVariantMap{{"camera/exposure", -7},
+        QTest::newRow("every value changed") << QVariantMap{{"camera/index", 1},
+                                                            {"camera/exposure", -7},
                                                             {"image/fourcc", 1},
                                                             {"image/resolution", 2},
                                                             {"image/out_resolution", 11},
@@ -367,7 +368,9 @@ private slots:
                                                             {"painting/percentage", 45},
                                                             {"painting/main_resolution", 7},
                                                             {"painting/other_resolution", 11},
-                                                            {"user/documentsLocation", "elsewhere"}};
+                                                            {"user/documentsLocation", "elsewhere"},
+                                                            {"save/pdf_auto_capture", true},
+                                                            {"save/pdf_ocr", false}};
     }
 
     // The file written by the store itself is the reference: saving through
@@ -376,6 +379,9 @@ private slots:
     {
         QFETCH(QVariantMap, stored);
 
+        // A setting added to the store must be added to the row that changes them all.
+        for (const SettingSpec &spec : kSettings)
+            QVERIFY2(stored.size() == 1 || stored.contains(spec.key), spec.key);
         ScopedWorkingDir dir;
         storeSettings(stored);
         QVERIFY(Cache::config->save());

@@ -53,6 +53,8 @@ bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkin
     }
     QProcessEnvironment env = x.environment();
     env.insert("VORLANT_CAMERA_FILES", demo);
+    // The program's debug lines are off unless asked for.
+    env.insert("QT_LOGGING_RULES", "vorlant.*.debug=true");
     if (ownHome)
         env.insert("HOME", wd.path());
     if (!commands.isEmpty()) {

@@ -10,17 +10,12 @@ const QRgb kGreyBackground = qRgb(128, 128, 128);
 
 ConfigValues watermarkSettings(const QString &text)
 {
-    ConfigValues s;
+    ConfigValues s = factorySettings();
     s.watermarkText = text;
-    s.watermarkTime = false;
-    s.watermarkColor = QStringLiteral("ff000000");
     s.watermarkFontFamily = kFontFamily;
     s.watermarkFontSize = 20;
     s.watermarkFontStyleName = QStringLiteral("Book");
     s.watermarkTransparency = 0;
-    s.watermarkX = 50;
-    s.watermarkY = 50;
-    s.paintingPercentage = 30;
     return s;
 }
 

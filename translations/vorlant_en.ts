@@ -121,7 +121,7 @@
         <location line="+27"/>
         <location line="+27"/>
         <location line="+27"/>
-        <location filename="../output/imagesavepdfortiffdialog.cpp" line="+120"/>
+        <location filename="../output/imagesavepdfortiffdialog.cpp" line="+132"/>
         <source>Image</source>
         <translation>Image</translation>
     </message>
@@ -161,7 +161,13 @@
         <translation>Close</translation>
     </message>
     <message>
-        <location filename="../output/imagesavepdfortiffdialog.cpp" line="+73"/>
+        <location filename="../output/imagesavepdfortiffdialog.cpp" line="-26"/>
+        <location line="+8"/>
+        <source>开关没有保存：无法写入 %1。</source>
+        <translation>The switch was not saved: cannot write %1.</translation>
+    </message>
+    <message>
+        <location line="+91"/>
         <source>没有图像</source>
         <translation>There are no images.</translation>
     </message>
@@ -233,7 +239,7 @@
     </message>
     <message>
         <location line="+107"/>
-        <location filename="../mainwindow/mainwindowqcamera.cpp" line="+206"/>
+        <location filename="../mainwindow/mainwindowqcamera.cpp" line="+208"/>
         <location line="+113"/>
         <source>视频加载中，请稍候......</source>
         <translation>Loading the video, please wait…</translation>
@@ -864,7 +870,7 @@ Stop</translation>
         <translation>Save</translation>
     </message>
     <message>
-        <location filename="../settings/settingdialog.cpp" line="+180"/>
+        <location filename="../settings/settingdialog.cpp" line="+205"/>
         <source>警告</source>
         <translation>Warning</translation>
     </message>
