@@ -28,6 +28,8 @@ const QRegularExpression
     kPartName(QStringLiteral(R"(^(\d{4}_\d{2}_\d{2}_\d{2}_\d{2}_\d{2}\.\d{3})(?:_(\d+))?\.part\.avi$)"));
 // As many names as the recorder tries before it gives up.
 constexpr int kNameAttempts = 1000;
+// libavformat's errors from the system are negated errno values, its own are tags far below.
+constexpr int kLargestErrno = 4096;
 
 // The repair's texts for the user, translated in one context.
 class RepairTexts {
@@ -160,8 +162,9 @@ QString copyFrames(const QString &from, const QString &to, const std::atomic<boo
         ++frames;
         return 0;
     };
-    // A read error is where the crash cut the file: the frames before it are kept.
-    while (av_read_frame(in.context, packets.read) >= 0) {
+    // The end of the data, or data the demuxer cannot make sense of, is where
+    // the crash cut the file; a failing disk is another matter: the part stays.
+    while ((result = av_read_frame(in.context, packets.read)) >= 0) {
         if (cancel.load())
             return RepairTexts::tr("已取消");
         if (packets.read->stream_index != video) {
@@ -173,6 +176,8 @@ QString copyFrames(const QString &from, const QString &to, const std::atomic<boo
         av_packet_move_ref(packets.held, packets.read);
         holding = true;
     }
+    if (result != AVERROR_EOF && result > -kLargestErrno)
+        return RepairTexts::tr("无法读取：%1").arg(avError(result));
     if (holding && !wholeLastFrame(packets.held, source->codecpar->codec_id)) {
         av_packet_unref(packets.held);
     } else if (holding) {
