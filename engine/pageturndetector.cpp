@@ -6,19 +6,24 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 namespace {
 
 constexpr double kNormalisedMean = 128.0;
 // Shifts larger than this (in check pixels) are not a nudge but a new view.
 constexpr double kLargestShift = 16.0;
-// Skin in YCrCb: the usual chroma box, with a floor on brightness so that a
-// dark desk does not count.
-const cv::Scalar kSkinLow(60, 140, 85);
-const cv::Scalar kSkinHigh(255, 175, 125);
-// Shares of pixels below the dark and the bright level that light is matched by.
-constexpr double kDarkShare = 0.05;
-constexpr double kBrightShare = 0.95;
+// Skin in YCrCb, very light to very dark. Wood, a brown cover and many desks
+// fall inside it too, which is why only pixels that changed since the last
+// settled view are judged by it.
+const cv::Scalar kSkinLow(25, 135, 75);
+const cv::Scalar kSkinHigh(255, 180, 130);
+// A pixel of the motion picture differs from the settled view when, in the
+// same light, its brightness or its chroma moved by more than these.
+constexpr int kHandLevelChange = 24;
+constexpr int kHandChromaChange = 10;
+// Channel values below this say little about the light's gain.
+constexpr int kDarkestForGain = 24;
 
 // The motion picture averages each block over this many evenly spaced rows:
 // reading the frame is the cost, and two rows of twelve at 1920 x 1080 are
@@ -139,30 +144,51 @@ std::array<double, 256> cumulativeHistogram(const cv::Mat &grey)
     return cdf;
 }
 
-int levelAtShare(const std::array<double, 256> &cdf, double share)
-{
-    int level = 0;
-    while (level < 255 && cdf[level] < share)
-        ++level;
-    return level;
-}
-
-// Maps the grey levels of `picture` linearly so that its dark and bright
-// percentiles meet the reference's. Unlike matching the means, this holds
-// when a brighter light clips the paper: the paper still meets the paper.
+// Maps the grey levels of `picture` so that its histogram meets the
+// reference's: each level goes to the reference's level of the same rank.
+// This holds for any steady change of light, also when a brighter light
+// clips the paper, or a dimmer one darkens a wooden desk more than the ink.
 // Edges between ink and paper are then off by a few levels, which the
 // neighbourhood comparison forgives.
 cv::Mat matchedLevels(const cv::Mat &picture, const cv::Mat &reference)
 {
     const std::array<double, 256> from = cumulativeHistogram(picture);
     const std::array<double, 256> to = cumulativeHistogram(reference);
-    const double fromLow = levelAtShare(from, kDarkShare), fromHigh = levelAtShare(from, kBrightShare);
-    const double toLow = levelAtShare(to, kDarkShare), toHigh = levelAtShare(to, kBrightShare);
-    if (fromHigh - fromLow < 1.0)
-        return picture;
-    const double gain = (toHigh - toLow) / (fromHigh - fromLow);
+    cv::Mat table(1, 256, CV_8U);
+    for (int level = 0, match = 0; level < 256; ++level) {
+        while (match < 255 && to[match] < from[level])
+            ++match;
+        table.at<uchar>(level) = static_cast<uchar>(match);
+    }
     cv::Mat out;
-    picture.convertTo(out, CV_8U, gain, toLow - fromLow * gain);
+    cv::LUT(picture, table, out);
+    return out;
+}
+
+// The picture with the light of `settled`: each channel divided by the gain
+// most pixels show against it. A lamp switched on or a cloud moving changes
+// every pixel's colour (white paper's into the skin colours under a warm
+// lamp); a hand changes only its own.
+cv::Mat inSettledLight(const cv::Mat &bgr, const cv::Mat &settled)
+{
+    std::vector<float> ratios;
+    ratios.reserve(bgr.total());
+    cv::Scalar gain;
+    for (int c = 0; c < 3; ++c) {
+        ratios.clear();
+        for (int y = 0; y < bgr.rows; ++y) {
+            const cv::Vec3b *now = bgr.ptr<cv::Vec3b>(y), *before = settled.ptr<cv::Vec3b>(y);
+            for (int x = 0; x < bgr.cols; ++x)
+                if (before[x][c] >= kDarkestForGain)
+                    ratios.push_back(static_cast<float>(now[x][c]) / before[x][c]);
+        }
+        if (ratios.empty())
+            return bgr;
+        std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+        gain[c] = 1.0 / std::max(ratios[ratios.size() / 2], 0.05f);
+    }
+    cv::Mat out;
+    cv::multiply(bgr, gain, out);
     return out;
 }
 
@@ -186,10 +212,11 @@ bool PageTurnDetector::feed(const cv::Mat &frame)
     }
     if (m_decided || ++m_stillCount < kStillFrames)
         return false;
-    if (small.channels() == 3 && skinShare(small) > kSkinShare)
+    if (handShare(small, m_settled) > kSkinShare)
         return false; // wait for the hand to leave; it is never photographed
     m_decided = true;
     ++m_decisions;
+    m_settled = small;
     if (!hasReference()) {
         setReference(frame);
         return false;
@@ -204,6 +231,7 @@ void PageTurnDetector::reset()
 {
     m_anchor.release();
     m_reference.release();
+    m_settled.release();
     m_stillCount = 0;
     m_decided = false;
 }
@@ -238,12 +266,18 @@ double PageTurnDetector::differenceFromReference(const cv::Mat &frame) const
     return changedShareAllowingResidualShift(aligned(inner), m_reference(inner));
 }
 
-double PageTurnDetector::skinShare(const cv::Mat &bgr)
+double PageTurnDetector::handShare(const cv::Mat &bgr, const cv::Mat &settled)
 {
-    if (bgr.empty() || bgr.channels() != 3)
-        return 0.0;
-    cv::Mat ycrcb, mask;
-    cv::cvtColor(bgr, ycrcb, cv::COLOR_BGR2YCrCb);
-    cv::inRange(ycrcb, kSkinLow, kSkinHigh, mask);
-    return static_cast<double>(cv::countNonZero(mask)) / mask.total();
+    if (bgr.empty() || bgr.type() != CV_8UC3 || settled.size() != bgr.size() || settled.type() != bgr.type())
+        return 0.0; // nothing settled to tell a hand from the scene by
+    cv::Mat now, before, skin, change;
+    cv::cvtColor(inSettledLight(bgr, settled), now, cv::COLOR_BGR2YCrCb);
+    cv::cvtColor(settled, before, cv::COLOR_BGR2YCrCb);
+    cv::inRange(now, kSkinLow, kSkinHigh, skin);
+    cv::absdiff(now, before, change);
+    cv::Mat channels[3];
+    cv::split(change, channels);
+    const cv::Mat changed = (channels[0] > kHandLevelChange) | (channels[1] + channels[2] > kHandChromaChange);
+    const cv::Mat hand = skin & changed;
+    return static_cast<double>(cv::countNonZero(hand)) / hand.total();
 }

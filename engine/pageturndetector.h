@@ -30,7 +30,8 @@ public:
     static constexpr int kCheckWidth = 480;
     static constexpr int kCheckHeight = 270;
     static constexpr double kNewPageShare = 0.004;
-    // A hand in view (this share of skin-coloured pixels) postpones the decision.
+    // A hand in view (this share of skin-coloured pixels that were not so in
+    // the last settled view) postpones the decision.
     static constexpr double kSkinShare = 0.01;
 
     // Looks at one BGR frame; true when a new page has just settled in view.
@@ -47,8 +48,11 @@ public:
     // Share of pixels that differ from the page photographed last, after
     // undoing the shift between the two; 1.0 without a reference.
     double differenceFromReference(const cv::Mat &frame) const;
-    // Share of skin-coloured pixels in a BGR picture.
-    static double skinShare(const cv::Mat &bgr);
+    // Share of pixels of a BGR picture that are skin-coloured and differ
+    // from `settled` (the same size; a light change alone is no difference),
+    // so that a wooden desk or a brown cover is never a hand. 0 without a
+    // settled view.
+    static double handShare(const cv::Mat &bgr, const cv::Mat &settled);
     // How many settled views were checked: compared with the last page, or
     // taken as the first one.
     int decisionCount() const { return m_decisions; }
@@ -56,6 +60,7 @@ public:
 private:
     cv::Mat m_anchor;    // the motion picture at the start of the current still run
     cv::Mat m_reference; // the check picture of the page photographed last
+    cv::Mat m_settled;   // the colour motion picture of the last settled view, without a hand
     int m_stillCount = 0;
     bool m_decided = false;
     int m_decisions = 0;

@@ -8,6 +8,11 @@
 // better than with the English model, which mangles Chinese.
 constexpr char kOcrLanguage[] = "chi_sim";
 
+// The resolution a grey page picture was taken at, in dots per inch, as
+// the recogniser needs it: from the page's size when it has the proportions
+// of an A-series or Letter sheet, else from the height of its text lines.
+int estimatedResolution(const cv::Mat &grey);
+
 // Reads the text lines of an 8-bit grey or BGR picture, top to bottom, each
 // with its bounding box in the picture's pixels. False with `error` set when
 // the recogniser cannot start or the picture is unusable.

@@ -37,7 +37,7 @@ photographs the sheets, cards and small objects lying under it: cut out and
 straightened, in colour, grey or black and white, one at a time or at fixed
 intervals. It records video, merges two photographs into one image and
 collects photographs into PDF or TIFF files, optionally with a searchable
-text layer read by tesseract.")
+text layer read by text-recognition models (or tesseract).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

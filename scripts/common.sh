@@ -7,17 +7,20 @@ VORLANT_BUILD="${VORLANT_BUILD:-$VORLANT_ROOT/build}"
 VORLANT_PACKAGES=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools
-  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev libopencv-dnn-dev
   fonts-dejavu-core fonts-wqy-microhei
   libhpdf-dev libtiff-dev zlib1g-dev libjpeg-dev
   libavformat-dev libavcodec-dev libavutil-dev
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
+  npm python3-onnx
   qtmultimedia5-dev libqt5multimedia5-plugins
   qttools5-dev qttools5-dev-tools qttranslations5-l10n
 )
-# lintian, debootstrap and file: making and checking the Debian package.
+# lintian, debootstrap and file: making and checking the Debian package;
+# the CJK faces: the printed pages of the text-recognition tests.
 VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data qpdf desktop-file-utils appstream
-  lintian debootstrap debian-archive-keyring file)
+  lintian debootstrap debian-archive-keyring file
+  fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk)
 
 vorlant_install() {
   local missing=()

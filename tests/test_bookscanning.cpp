@@ -38,12 +38,17 @@ class TestBookScanning : public QObject {
 private slots:
     void initTestCase()
     {
-        // A page, a hand turning it, the next page; the stand-in plays it in a loop.
+        // A page, a hand turning it, the next page; the stand-in plays it in a
+        // loop. The book lies on an oak desk, as skin-coloured as a hand.
         m_video = m_media.filePath("book.avi");
         cv::VideoWriter writer(m_video.toStdString(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), kFps, kFrameSize);
         QVERIFY(writer.isOpened());
         unsigned seed = 1;
-        BookView view;
+        BookView look;
+        look.desk = DeskSurface::Oak;
+        look.cover = true;
+        look.skin = skinTones().back().bgr;
+        BookView view = look;
         for (int i = 0; i < 30; ++i)
             writer.write(drawBookView(kFrameSize, view, seed++));
         for (int i = 1; i < 10; ++i) {
@@ -51,7 +56,7 @@ private slots:
             view.hand = {static_cast<float>(kFrameSize.width * (0.7 - 0.4 * view.turned)), kFrameSize.height * 0.6f};
             writer.write(drawBookView(kFrameSize, view, seed++));
         }
-        view = BookView();
+        view = look;
         view.page = 1;
         for (int i = 0; i < 60; ++i)
             writer.write(drawBookView(kFrameSize, view, seed++));

@@ -1,14 +1,19 @@
+#include "scenes/corpus.h"
 #include "scenes/printedsheet.h"
 #include "engine/detection.h"
 #include "engine/ocrqueue.h"
 #include "engine/photo.h"
+#include "ocr/modelreader.h"
+#include "ocr/textrecognition.h"
 #include "support/fakeworker.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 class TestOcr : public QObject {
     Q_OBJECT
@@ -17,9 +22,88 @@ private slots:
     void workerOutputRoundTrip_data();
     void workerOutputRoundTrip();
     void queueReadsPagesAndReportsFailures();
+    void resolutionForTesseract_data();
+    void resolutionForTesseract();
+    void workerReadsWithEitherEngine_data();
+    void workerReadsWithEitherEngine();
     void workerTrustedNoFurtherThanNeeded_data();
     void workerTrustedNoFurtherThanNeeded();
 };
+
+void TestOcr::resolutionForTesseract_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("lineHeight");
+    QTest::addColumn<int>("dpi");
+
+    QTest::newRow("A4 scanned at 300 dpi") << QSize(2480, 3508) << 0 << 300;
+    QTest::newRow("Letter at 300 dpi, landscape") << QSize(3300, 2550) << 0 << 300;
+    // Not a page's proportions: 12 point text whose lines are 46 px tall is 300 dpi.
+    QTest::newRow("a cut-out, 46 px lines") << QSize(1800, 900) << 46 << 301;
+    QTest::newRow("a cut-out, 16 px lines") << QSize(1800, 900) << 16 << 105;
+}
+
+// Left to guess, tesseract takes a clean page for a much finer one and
+// breaks every line into fragments.
+void TestOcr::resolutionForTesseract()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, lineHeight);
+    QFETCH(int, dpi);
+
+    cv::Mat page(size.height(), size.width(), CV_8U, cv::Scalar(245));
+    for (int y = 60; lineHeight > 0 && y + lineHeight < page.rows - 60; y += lineHeight * 2)
+        for (int x = 80; x + lineHeight < page.cols - 80; x += lineHeight * 5 / 4)
+            cv::rectangle(page, cv::Rect(x, y, lineHeight, lineHeight), cv::Scalar(20), cv::FILLED);
+    QVERIFY2(qAbs(estimatedResolution(page) - dpi) <= 3, qPrintable(QString::number(estimatedResolution(page))));
+}
+
+void TestOcr::workerReadsWithEitherEngine_data()
+{
+    QTest::addColumn<bool>("models");
+    QTest::addColumn<int>("dpi");
+    QTest::addColumn<bool>("photographed");
+    QTest::newRow("text models, photographed on a wooden desk") << true << 200 << true;
+    // A clean page at 300 dpi, which tesseract left to guess took for 540 dpi.
+    QTest::newRow("tesseract, a clean page") << false << 300 << false;
+}
+
+// A corpus page: the worker says which engine read it, and the text is there.
+void TestOcr::workerReadsWithEitherEngine()
+{
+    QFETCH(bool, models);
+    QFETCH(int, dpi);
+    QFETCH(bool, photographed);
+
+    const QString worker = OcrQueue::workerPath();
+    const QString modelFolder = findModelFolder(QFileInfo(worker).absolutePath());
+    if (models && modelFolder.isEmpty())
+        QSKIP("the text models were not fetched (an offline build)");
+    QTemporaryDir dir;
+    const CorpusPage page = layOutPage(corpusFaces().front(), corpusParagraphs().mid(0, 2), dpi);
+    const QString path = dir.filePath("page.jpg");
+    const Capture capture = photographed ? Capture::Photo : Capture::Clean;
+    QVERIFY(cv::imwrite(path.toStdString(), capturedPage(page.picture, capture, DeskSurface::Oak, 5)));
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_LOGGING_RULES", "vorlant.ocr.debug=true");
+    environment.insert("VORLANT_OCR_MODELS", models ? modelFolder : dir.path());
+    process.setProcessEnvironment(environment);
+    process.start(worker, {path});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString said = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(said.contains(models ? "page read by the text models" : "page read by tesseract at"), qPrintable(said));
+    QList<OcrLine> lines;
+    QVERIFY(parseOcrLines(process.readAllStandardOutput(), &lines));
+    QString text;
+    for (const OcrLine &line : lines)
+        text += line.text;
+    // Read in order, whole lines: the first line read is the page's first.
+    QVERIFY2(!lines.isEmpty() && lines[0].text.contains(QStringLiteral("武陵人捕鱼为业")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("芳草鲜美")), qPrintable(text));
+}
 
 void TestOcr::workerOutputRoundTrip_data()
 {

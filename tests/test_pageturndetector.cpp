@@ -18,17 +18,21 @@ namespace {
 
 const cv::Size kFrameSize(640, 360);
 
-// Short drawn sequences at 30 frames per second, built step by step.
+// Short drawn sequences at 30 frames per second, built step by step, every
+// view on the desk, with the cover and the hand's skin of `look`.
 class Script {
 public:
-    Script &still(int frames, BookView view = {})
+    explicit Script(BookView look = {}) : m_look(look) {}
+    Script &still(int frames) { return with(m_look, frames); }
+    Script &with(BookView view, int frames)
     {
         view.page = m_page;
+        view.desk = m_look.desk;
+        view.cover = m_look.cover;
         for (int i = 0; i < frames; ++i)
             m_views.append(view);
         return *this;
     }
-    Script &with(BookView view, int frames) { return still(frames, view); }
 
     // A hand comes in from the right, turns the leaf, and leaves to the left.
     // `pauseFrames` holds hand and leaf still halfway through.
@@ -67,19 +71,21 @@ public:
 private:
     void add(double turned, cv::Point2f hand)
     {
-        BookView v;
+        BookView v = m_look;
         v.page = m_page;
         v.turned = turned;
         v.hand = hand;
         m_views.append(v);
     }
+    BookView m_look;
     QVector<BookView> m_views;
     int m_page = 0;
 };
 
 bool sameView(const BookView &a, const BookView &b)
 {
-    return a.page == b.page && a.turned == b.turned && a.hand == b.hand && a.shift == b.shift && a.light == b.light;
+    return a.page == b.page && a.turned == b.turned && a.hand == b.hand && a.shift == b.shift && a.light == b.light &&
+           a.skin == b.skin;
 }
 
 // Draws the frames of a sequence with fresh sensor noise; a long still stretch
@@ -160,6 +166,34 @@ void TestPageTurnDetector::shotsOnDrawnSequences_data()
         << Script().still(30).with(nudged, 30).with(nudgedTwice, 30).views() << QVector<int>{};
     QTest::newRow("hand resting on the page") << Script().still(20).handRests(150).still(30).views()
                                               << QVector<int>{};
+
+    BookView oak;
+    oak.desk = DeskSurface::Oak;
+    oak.cover = true;
+    QTest::newRow("lighting step of +20%, oak desk and cover") << Script(oak).still(30).with(bright, 60).views()
+                                                               << QVector<int>{};
+    BookView lamp = oak;
+    lamp.tint = {0.9, 1.0, 1.15}; // a warm lamp switched on
+    QTest::newRow("warm lamp switched on over an oak desk, then a turn")
+        << Script(oak).still(30).views() + Script(lamp).still(40).turn(6, 10, 6).still(20).views()
+        << QVector<int>{1};
+
+    // Desks and covers inside the skin colours never hold a shot; hands of
+    // every tone still do while they rest on the new page.
+    const struct {
+        int desk, skin;
+        bool cover;
+    } cases[] = {{1, 0, true}, {1, 5, false}, {4, 3, false}, {2, 4, true}, {3, 5, false}, {0, 1, true}};
+    for (const auto &c : cases) {
+        BookView look;
+        look.desk = deskKinds()[c.desk].surface;
+        look.skin = skinTones()[c.skin].bgr;
+        look.cover = c.cover;
+        QTest::addRow("%s desk%s, %s hand", deskKinds()[c.desk].name, c.cover ? " with a cover" : "",
+                      skinTones()[c.skin].name)
+            << Script(look).still(20).turn(5, 8, 0).handRests(40).still(20).turn(6, 10, 6).still(20).views()
+            << QVector<int>{1, 2};
+    }
 }
 
 void TestPageTurnDetector::shotsOnDrawnSequences()

@@ -1,5 +1,6 @@
 #include "app/cache.h"
 #include "app/config.h"
+#include "scenes/corpus.h"
 #include "scenes/printedsheet.h"
 #include "engine/detection.h"
 #include "engine/ocrqueue.h"
@@ -24,6 +25,8 @@ Q_DECLARE_METATYPE(std::optional<bool>)
 namespace {
 
 constexpr int kOcrTimeoutMs = 120000;
+// Corpus pages are laid out coarsely: they are photographed at about 190 dpi anyway.
+constexpr int kFacePageDpi = 150;
 
 QByteArray runTool(const QString &tool, const QStringList &arguments)
 {
@@ -83,6 +86,7 @@ class TestSearchablePdf : public QObject {
     QStringList m_sources;
     PdfTextLayers m_layers;
     QString m_pdf;
+    QString m_facesPdf;
 
 private slots:
     void initTestCase();
@@ -90,6 +94,8 @@ private slots:
     void switchesReachTheFileOnlyOnceChanged();
     void phrasesFoundOnTheirPages_data();
     void phrasesFoundOnTheirPages();
+    void phrasesFoundInEveryFace_data();
+    void phrasesFoundInEveryFace();
     void photographsKeepTheirBytes();
     void textLiesOverItsLine();
     void dialogWithSwitchesOffWritesThePlainDocument();
@@ -114,6 +120,46 @@ void TestSearchablePdf::initTestCase()
     const DocumentOutcome outcome = writePdfFile(m_sources, m_dir.filePath("book.pdf"), {}, m_layers);
     QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
     m_pdf = outcome.path;
+
+    // A paragraph of classical prose in each face, photographed on each desk.
+    QStringList faces;
+    for (unsigned f = 0; f < corpusFaces().size(); ++f) {
+        const CorpusPage page = layOutPage(corpusFaces()[f], {corpusParagraphs()[f]}, kFacePageDpi);
+        faces << m_dir.filePath(QStringLiteral("face_%1.jpg").arg(f + 1));
+        const cv::Mat photo = capturedPage(page.picture, Capture::Photo, deskKinds()[f].surface, f + 1);
+        QVERIFY(cv::imwrite(faces.last().toStdString(), photo));
+    }
+    queue.start(faces);
+    queue.waitForFinished();
+    PdfTextLayers faceLayers;
+    for (int i = 0; i < faces.size(); ++i) {
+        QVERIFY2(queue.page(i).ok, qPrintable(queue.page(i).error));
+        faceLayers.append(queue.page(i).lines);
+    }
+    const DocumentOutcome facesOutcome = writePdfFile(faces, m_dir.filePath("faces.pdf"), {}, faceLayers);
+    QVERIFY2(facesOutcome.error.isEmpty(), qPrintable(facesOutcome.error));
+    m_facesPdf = facesOutcome.path;
+}
+
+void TestSearchablePdf::phrasesFoundInEveryFace_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("phrase");
+    QTest::newRow("Ming") << 1 << QStringLiteral("武陵人捕鱼");
+    QTest::newRow("Song") << 2 << QStringLiteral("鸡犬相闻");
+    QTest::newRow("Kai") << 3 << QStringLiteral("政通人和");
+    QTest::newRow("Hei") << 4 << QStringLiteral("气象万千");
+    QTest::newRow("Hei, another foundry") << 5 << QStringLiteral("茂林修竹");
+}
+
+void TestSearchablePdf::phrasesFoundInEveryFace()
+{
+    QFETCH(int, page);
+    QFETCH(QString, phrase);
+    // pdftotext may part a line's words with spaces.
+    const QString text = pageText(m_facesPdf, page).remove(QRegularExpression("\\s"));
+    QVERIFY2(text.contains(phrase), qPrintable(text));
+    QVERIFY(!pageText(m_facesPdf, page % 5 + 1).contains(phrase));
 }
 
 void TestSearchablePdf::phrasesFoundOnTheirPages_data()

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -70,10 +72,78 @@ std::vector<DeskSheet> demoSheets(cv::Size frameSize)
     };
 }
 
+const std::vector<DeskKind> &deskKinds()
+{
+    static const std::vector<DeskKind> kinds = {{"dark", DeskSurface::Dark},
+                                                {"oak", DeskSurface::Oak},
+                                                {"white", DeskSurface::White},
+                                                {"black", DeskSurface::Black},
+                                                {"patterned", DeskSurface::Patterned}};
+    return kinds;
+}
+
+const std::vector<SkinTone> &skinTones()
+{
+    static const std::vector<SkinTone> tones = {{"very-light", {200, 220, 250}}, {"light", {160, 190, 235}},
+                                                {"medium", {120, 160, 215}},     {"tan", {85, 130, 190}},
+                                                {"brown", {55, 90, 145}},        {"very-dark", {35, 45, 70}}};
+    return tones;
+}
+
+cv::Mat drawDesk(cv::Size frameSize, DeskSurface surface, unsigned seed)
+{
+    if (surface == DeskSurface::Dark)
+        return drawDeskScene(frameSize, {}, seed);
+    cv::RNG rng(seed);
+    cv::Mat desk(frameSize, CV_32FC3);
+    switch (surface) {
+    case DeskSurface::Oak: {
+        // Honey oak: bands of grain along the boards, wavering, with darker streaks.
+        const cv::Vec3f light(92, 158, 212), dark(62, 118, 176);
+        const double phase = rng.uniform(0.0, 6.3);
+        for (int y = 0; y < frameSize.height; ++y) {
+            cv::Vec3f *row = desk.ptr<cv::Vec3f>(y);
+            for (int x = 0; x < frameSize.width; ++x) {
+                const double u = y * 0.045 + 2.0 * std::sin(x * 0.004 + phase) + 0.6 * std::sin(x * 0.019);
+                const double grain = 0.5 + 0.35 * std::sin(u) + 0.15 * std::sin(u * 3.7);
+                row[x] = light * static_cast<float>(grain) + dark * static_cast<float>(1.0 - grain);
+            }
+        }
+        break;
+    }
+    case DeskSurface::White:
+    case DeskSurface::Black:
+        desk.setTo(surface == DeskSurface::White ? cv::Scalar(228, 232, 236) : cv::Scalar(22, 22, 24));
+        break;
+    case DeskSurface::Patterned: {
+        // Gingham: red stripes both ways over white, pink where they cross one way.
+        const int cell = std::max(8, frameSize.width / 24);
+        for (int y = 0; y < frameSize.height; ++y) {
+            cv::Vec3f *row = desk.ptr<cv::Vec3f>(y);
+            for (int x = 0; x < frameSize.width; ++x) {
+                const int stripes = ((x / cell) % 2) + ((y / cell) % 2);
+                row[x] = stripes == 2 ? cv::Vec3f(50, 50, 190) : stripes == 1 ? cv::Vec3f(140, 140, 230)
+                                                                               : cv::Vec3f(235, 235, 240);
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    cv::Mat noise(frameSize, CV_32FC3);
+    rng.fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(kDeskNoise));
+    desk += noise;
+    cv::Mat out;
+    desk.convertTo(out, CV_8UC3);
+    return out;
+}
+
 namespace {
 
-const cv::Scalar kSkinColour(120, 160, 215);
+const cv::Scalar kCoverColour(40, 62, 105);
 constexpr double kSensorNoise = 2.5;
+constexpr double kHandShadow = 0.35;
 
 // Words of a page: ink boxes whose lengths the page number decides.
 void drawPageWords(cv::Mat &frame, const cv::Rect2f &sheet, int page, const cv::Rect &clip)
@@ -98,26 +168,70 @@ void drawPageWords(cv::Mat &frame, const cv::Rect2f &sheet, int page, const cv::
     }
 }
 
-void drawHand(cv::Mat &frame, cv::Point2f centre, float size)
+// A palm, four fingers and a thumb, lighter in the middle than at its edges,
+// with a soft shadow below and to the right.
+void drawHand(cv::Mat &frame, cv::Point2f centre, float size, const cv::Scalar &skin)
 {
+    cv::Mat shape = cv::Mat::zeros(frame.size(), CV_8U);
     const cv::Point c(cvRound(centre.x), cvRound(centre.y));
-    cv::ellipse(frame, c, cv::Size(cvRound(size * 0.5f), cvRound(size * 0.6f)), 0, 0, 360, kSkinColour, cv::FILLED,
+    cv::ellipse(shape, c, cv::Size(cvRound(size * 0.5f), cvRound(size * 0.6f)), 0, 0, 360, cv::Scalar(255), cv::FILLED,
                 cv::LINE_AA);
     for (int finger = 0; finger < 4; ++finger) {
         const cv::Point tip(cvRound(centre.x - size * (0.35f - finger * 0.23f)), cvRound(centre.y - size * 0.9f));
-        cv::ellipse(frame, tip, cv::Size(cvRound(size * 0.09f), cvRound(size * 0.4f)), 0, 0, 360, kSkinColour,
+        cv::ellipse(shape, tip, cv::Size(cvRound(size * 0.09f), cvRound(size * 0.4f)), 0, 0, 360, cv::Scalar(255),
                     cv::FILLED, cv::LINE_AA);
     }
+    cv::ellipse(shape, cv::Point(cvRound(centre.x + size * 0.55f), cvRound(centre.y - size * 0.1f)),
+                cv::Size(cvRound(size * 0.1f), cvRound(size * 0.32f)), -35, 0, 360, cv::Scalar(255), cv::FILLED,
+                cv::LINE_AA);
+    const double soft = std::max(1.0, size * 0.04);
+    cv::Mat shadow, roundness;
+    const cv::Mat offset = (cv::Mat_<double>(2, 3) << 1, 0, size * 0.08, 0, 1, size * 0.08);
+    cv::warpAffine(shape, shadow, offset, shape.size());
+    cv::GaussianBlur(shadow, shadow, cv::Size(0, 0), soft * 2);
+    cv::GaussianBlur(shape, roundness, cv::Size(0, 0), soft);
+
+    // Only the hand's neighbourhood changes.
+    cv::Mat any = shape | shadow;
+    const cv::Rect area = cv::boundingRect(any);
+    for (int y = area.y; y < area.y + area.height; ++y) {
+        cv::Vec3b *px = frame.ptr<cv::Vec3b>(y);
+        const uchar *in = shape.ptr<uchar>(y), *dim = shadow.ptr<uchar>(y), *round = roundness.ptr<uchar>(y);
+        for (int x = area.x; x < area.x + area.width; ++x) {
+            const double lit = 1.0 - kHandShadow * dim[x] / 255.0;
+            const double cover = in[x] / 255.0, shade = 0.8 + 0.2 * round[x] / 255.0;
+            for (int ch = 0; ch < 3; ++ch)
+                px[x][ch] = cv::saturate_cast<uchar>(px[x][ch] * lit * (1 - cover) + skin[ch] * shade * cover);
+        }
+    }
+}
+
+// The desk under a drawn sequence never changes; drawing wood grain for every frame would.
+cv::Mat cachedDesk(cv::Size frameSize, DeskSurface surface)
+{
+    static std::mutex lock;
+    static std::map<std::pair<int, DeskSurface>, cv::Mat> desks;
+    const std::lock_guard<std::mutex> hold(lock);
+    cv::Mat &desk = desks[{frameSize.width * 100000 + frameSize.height, surface}];
+    if (desk.empty())
+        desk = drawDesk(frameSize, surface);
+    return desk.clone();
 }
 
 } // namespace
 
 cv::Mat drawBookView(cv::Size frameSize, const BookView &view, unsigned noiseSeed)
 {
-    cv::Mat frame = drawDeskScene(frameSize, {});
+    cv::Mat frame = cachedDesk(frameSize, view.desk);
     const float w = static_cast<float>(frameSize.width);
     const float h = static_cast<float>(frameSize.height);
     const cv::Rect2f sheet(w * 0.3f + view.shift.x, h * 0.08f + view.shift.y, w * 0.4f, h * 0.84f);
+    if (view.cover) {
+        const float rim = h * 0.03f;
+        cv::rectangle(frame, cv::Point(cvRound(sheet.x - rim), cvRound(sheet.y - rim)),
+                      cv::Point(cvRound(sheet.x + sheet.width + rim), cvRound(sheet.y + sheet.height + rim)),
+                      kCoverColour, cv::FILLED);
+    }
     cv::rectangle(frame, cv::Point(cvRound(sheet.x), cvRound(sheet.y)),
                   cv::Point(cvRound(sheet.x + sheet.width), cvRound(sheet.y + sheet.height)), kPaperColour,
                   cv::FILLED);
@@ -142,10 +256,10 @@ cv::Mat drawBookView(cv::Size frameSize, const BookView &view, unsigned noiseSee
         cv::fillConvexPoly(frame, leaf, cv::Scalar(200, 204, 208), cv::LINE_AA);
     }
     if (view.hand.x >= 0 && view.hand.y >= 0)
-        drawHand(frame, view.hand, h * 0.3f);
+        drawHand(frame, view.hand, h * 0.3f, view.skin);
 
-    if (view.light != 1.0)
-        frame.convertTo(frame, CV_8U, view.light);
+    if (view.light != 1.0 || view.tint != cv::Scalar(1, 1, 1))
+        cv::multiply(frame, view.tint * view.light, frame);
     if (noiseSeed != 0) {
         cv::Mat noisy(frameSize, CV_16SC3), noise(frameSize, CV_16SC3);
         frame.convertTo(noisy, CV_16SC3);
