@@ -3,6 +3,7 @@
 #include "ui_mainwindowqcamera.h"
 
 #include "app/cache.h"
+#include "app/logging.h"
 #include "engine/imageprocessing.h"
 #include "mainwindow/shuttersound.h"
 #include "mainwindow/startup.h"
@@ -24,6 +25,10 @@
 #include <QStyleOption>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <iterator>
+#include <limits>
 
 namespace {
 
@@ -53,11 +58,19 @@ const QString kShootingButtonStyle =
                    "background-repeat: no-repeat;background-position: top ;");
 
 constexpr int kMillisecondsPerSecond = 1000;
+// The longest interval a timer can be given, in whole seconds.
+constexpr int kMaxShootingSeconds = std::numeric_limits<int>::max() / kMillisecondsPerSecond;
 constexpr int kCheckedState = Qt::Checked;
 
 QString appPath(const QString &relative)
 {
     return Cache::config->appDirPath + relative;
+}
+
+// Recordings are reported as results too, but only photographs go into documents.
+bool isRecording(const QString &path)
+{
+    return path.endsWith(QLatin1String(".avi"), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -216,6 +229,12 @@ void MainWindowQCamera::previewWarning(const QString &text)
         m_videoRecording = false;
         showRecordingIdle();
     }
+    // Each tick would fail again for the same reason, with a box of its own.
+    if (m_timedShooting) {
+        stopTimedShooting();
+        warn(tr("定时拍摄已停止：\n%1").arg(text));
+        return;
+    }
     warn(text);
 }
 
@@ -240,13 +259,19 @@ void MainWindowQCamera::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+void MainWindowQCamera::stopTimedShooting()
+{
+    m_shootingTimer->stop();
+    m_timedShooting = false;
+    m_ui->btnShootingTime->setText(tr("\n\n定时"));
+    m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
+    m_ui->lb_video_tip->hide();
+}
+
 void MainWindowQCamera::finishCaptureWork()
 {
-    if (m_timedShooting) {
-        m_shootingTimer->stop();
-        m_timedShooting = false;
-        m_ui->btnShootingTime->setText(tr("\n\n定时"));
-    }
+    if (m_timedShooting)
+        stopTimedShooting();
     if (m_videoRecording) {
         m_videoRecording = false;
         m_ui->btnShootingVideo->setText(tr("\n\n录像"));
@@ -314,6 +339,12 @@ void MainWindowQCamera::on_btnShooting_clicked()
 
 void MainWindowQCamera::onShootingTimer()
 {
+    // A slow disk must not pile up requests, nor a failure come twice.
+    if (m_timedPhotoPending) {
+        qCDebug(lcCapture) << "timed photograph skipped: the last one is still being written";
+        return;
+    }
+    m_timedPhotoPending = true;
     takePhoto();
 }
 
@@ -321,29 +352,26 @@ void MainWindowQCamera::on_btnShootingTime_clicked()
 {
     if (checkShootingVideo())
         return;
-    closeVisible({m_imageMergingDialog, m_imageSavePdfOrTiffDialog});
-    if (!m_timedShooting) {
-        // A zero interval would fire on every pass of the event loop.
-        const int seconds = Cache::config->imageShootingTime;
-        if (seconds <= 0) {
-            warn(tr("定时拍照时间间隔为%1秒，无法定时拍摄。请在“设置”中把“定时拍照时间间隔(秒)”设为大于0的秒数。")
-                     .arg(seconds));
-            return;
-        }
+    // Refused before anything changes: a zero interval would fire on every
+    // pass of the event loop.
+    const int seconds = Cache::config->imageShootingTime;
+    if (!m_timedShooting && seconds <= 0) {
+        warn(tr("定时拍照时间间隔为%1秒，无法定时拍摄。请在“设置”中把“定时拍照时间间隔(秒)”设为大于0的秒数。")
+                 .arg(seconds));
+        return;
     }
+    closeVisible({m_imageMergingDialog, m_imageSavePdfOrTiffDialog});
 
     if (m_timedShooting) {
-        m_shootingTimer->stop();
-        m_ui->btnShootingTime->setText(tr("\n\n定时"));
-        m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
-        m_ui->lb_video_tip->hide();
-    } else {
-        m_ui->btnShootingTime->setText(tr("\n\n拍照中"));
-        m_ui->lb_video_tip->setText(tr("定时拍照中......"));
-        m_ui->lb_video_tip->show();
-        m_shootingTimer->start(Cache::config->imageShootingTime * kMillisecondsPerSecond);
+        stopTimedShooting();
+        return;
     }
-    m_timedShooting = !m_timedShooting;
+    m_ui->btnShootingTime->setText(tr("\n\n拍照中"));
+    m_ui->lb_video_tip->setText(tr("定时拍照中......"));
+    m_ui->lb_video_tip->show();
+    m_timedPhotoPending = false;
+    m_shootingTimer->start(std::min(seconds, kMaxShootingSeconds) * kMillisecondsPerSecond);
+    m_timedShooting = true;
 }
 
 void MainWindowQCamera::on_btnShootingVideo_clicked()
@@ -375,11 +403,18 @@ void MainWindowQCamera::on_btnShootingVideo_clicked()
 
 void MainWindowQCamera::takePhotoImage(QList<QString> paths, int kind)
 {
-    // Documents a dialog wrote (kind 1) are never fed back into a dialog.
-    if (m_imageMergingDialog->isVisible() && kind == 0)
-        m_imageMergingDialog->setImage(paths);
-    if (m_imageSavePdfOrTiffDialog->isVisible() && kind == 0)
-        m_imageSavePdfOrTiffDialog->setImage(paths);
+    // Documents a dialog wrote (kind 1) and recordings are never fed into a dialog.
+    QList<QString> photographs;
+    if (kind == 0)
+        std::copy_if(paths.cbegin(), paths.cend(), std::back_inserter(photographs),
+                     [](const QString &path) { return !isRecording(path); });
+    // Every photograph request ends in one report, empty when it failed.
+    if (kind == 0 && photographs.size() == paths.size())
+        m_timedPhotoPending = false;
+    if (m_imageMergingDialog->isVisible() && !photographs.isEmpty())
+        m_imageMergingDialog->setImage(photographs);
+    if (m_imageSavePdfOrTiffDialog->isVisible() && !photographs.isEmpty())
+        m_imageSavePdfOrTiffDialog->setImage(photographs);
 
     int previous = m_nextSlot - 1;
     int lastFilled = 0;
@@ -497,7 +532,8 @@ void MainWindowQCamera::on_cbSaveTiffImage_2_stateChanged(int state)
 
 void MainWindowQCamera::on_btnOpenUserWorkDir_2_clicked()
 {
-    const QString directory = Cache::config->userDocumentsLocation;
+    // Where files actually go: an empty setting means the default folder.
+    const QString directory = Cache::config->snapshot().workDirectory();
     if (!QDir(directory).exists())
         QDir().mkpath(directory);
     QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(directory).absolutePath()));
@@ -505,7 +541,7 @@ void MainWindowQCamera::on_btnOpenUserWorkDir_2_clicked()
 
 void MainWindowQCamera::on_btnSelectWorkDir_2_clicked()
 {
-    const QString chosen = m_directoryChooser(this, Cache::config->userDocumentsLocation);
+    const QString chosen = m_directoryChooser(this, Cache::config->snapshot().workDirectory());
     if (chosen.isEmpty())
         return;
     Cache::config->update([&chosen](ConfigValues &v) { v.userDocumentsLocation = chosen; });

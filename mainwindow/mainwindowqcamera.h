@@ -99,6 +99,7 @@ private:
     static void closeVisible(std::initializer_list<QDialog *> dialogs);
     // Shows one document dialog freshly emptied, closing the other; a second press closes it.
     void toggleDocumentDialog(QDialog *shown, QDialog *other);
+    void stopTimedShooting();
     // Ends a running recording (reporting its files) and stops timed shooting.
     void finishCaptureWork();
 
@@ -122,6 +123,8 @@ private:
     QList<quint64> m_slotTickets;
     bool m_constructed = false;
     bool m_timedShooting = false;
+    // A timed photograph was asked for and has not been reported yet.
+    bool m_timedPhotoPending = false;
     bool m_videoRecording = false;
     ShutterSound *m_shutterSound = nullptr;
     DirectoryChooser m_directoryChooser;

@@ -225,7 +225,28 @@
     </message>
 </context>
 <context>
+    <name>LeftoverRecovery</name>
+    <message>
+        <source>上次未正常结束时正在录制的录像已恢复：</source>
+        <translation>Recordings that were being made when vorlant last ended abnormally have been recovered:</translation>
+    </message>
+    <message>
+        <source>以下未完成的录像无法修复，仍保留在原处：</source>
+        <translation>These unfinished recordings could not be repaired and were left where they are:</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+</context>
+<context>
     <name>MainWindowQCamera</name>
+    <message>
+        <source>定时拍摄已停止：
+%1</source>
+        <translation>Timed shooting stopped:
+%1</translation>
+    </message>
     <message>
         <location filename="../mainwindow/mainwindowqcamera.ui" line="+20"/>
         <source>vorlant</source>
@@ -626,6 +647,41 @@ Stop</translation>
         <location filename="../views/qcameraview.cpp" line="+331"/>
         <source>没有可录制的画面。</source>
         <translation>There is no picture to record.</translation>
+    </message>
+</context>
+<context>
+    <name>RepairTexts</name>
+    <message>
+        <source>无法读取：%1</source>
+        <translation>Cannot be read: %1</translation>
+    </message>
+    <message>
+        <source>文件中没有视频</source>
+        <translation>The file holds no video</translation>
+    </message>
+    <message>
+        <source>缺少 AVI 格式支持</source>
+        <translation>AVI support is missing</translation>
+    </message>
+    <message>
+        <source>内存不足</source>
+        <translation>Out of memory</translation>
+    </message>
+    <message>
+        <source>无法写入：%1</source>
+        <translation>Cannot be written: %1</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>Cancelled</translation>
+    </message>
+    <message>
+        <source>文件中没有完整的画面</source>
+        <translation>The file holds no whole frame</translation>
+    </message>
+    <message>
+        <source>不是录像文件</source>
+        <translation>Not a recording</translation>
     </message>
 </context>
 <context>
