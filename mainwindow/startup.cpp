@@ -2,13 +2,13 @@
 
 #include "app/cache.h"
 #include "app/discovery.h"
+#include "app/logging.h"
 #include "app/runninginstance.h"
 #include "app/terminationsignals.h"
 #include "recording/leftovers.h"
 
 #include <QApplication>
 #include <QDateTime>
-#include <QDebug>
 #include <QDir>
 #include <QImageWriter>
 #include <QMessageBox>
@@ -28,8 +28,8 @@ int runVorlant(QApplication &app, DeviceProbe &probe, const std::optional<QStrin
         QCoreApplication::quit();
     });
 
-    qDebug() << "this is vorlant program";
-    qDebug() << QApplication::applicationDirPath();
+    qCDebug(lcStartup) << "this is vorlant program";
+    qCDebug(lcStartup) << QApplication::applicationDirPath();
 
     Cache::cameras->append(discoverAll(probe, cameraFiles));
     Config *config = Cache::config;
