@@ -80,6 +80,9 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
 {
     Config *config = Cache::config;
     m_ui->setupUi(this);
+    m_session = new ImageProcessing(this);
+    m_ui->video->setSession(m_session);
+    m_session->begin();
     m_ui->lbUserWorkDir_2->setText(config->userDocumentsLocation);
     connect(m_ui->video, &QCameraView::sendTakePhotoImageSignal, this, &MainWindowQCamera::takePhotoImage);
     connect(m_ui->video, &QCameraView::warningSignal, this, &MainWindowQCamera::previewWarning);
@@ -93,9 +96,11 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
             &MainWindowQCamera::reConfigVideoSetting);
 
     m_cameraViewDialog = new CameraViewDialog(this);
-    connect(m_cameraViewDialog, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
     m_cameraViewDialog1 = new CameraViewDialog(this);
-    connect(m_cameraViewDialog1, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
+    for (CameraViewDialog *dialog : {m_cameraViewDialog, m_cameraViewDialog1}) {
+        connect(dialog, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
+        connect(dialog, &CameraViewDialog::closeView, this, [this, dialog] { releaseSecondarySession(dialog); });
+    }
 
     m_imageMergingDialog = new ImageMergingDialog(this);
     connect(m_imageMergingDialog, &ImageMergingDialog::takePhotoSignals, this,
@@ -111,10 +116,9 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
             &ImageSavePDFOrTiffDialog::refreshSwitches);
     // Book scanning: while the dialog asks for it the capture thread watches
     // for page turns, and each new page is shot as the dialog's "拍摄" would.
-    ImageProcessing *capture = m_ui->video->captureThread();
-    connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::watchPageTurnsSignal, capture,
+    connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::watchPageTurnsSignal, m_session,
             &ImageProcessing::setWatchPageTurns);
-    connect(capture, &ImageProcessing::pageTurnedSignal, this, &MainWindowQCamera::pageTurned);
+    connect(m_session, &ImageProcessing::pageTurnedSignal, this, &MainWindowQCamera::pageTurned);
 
     m_thumbnails = new ThumbnailLoader(this);
     connect(m_thumbnails, &ThumbnailLoader::loaded, this, [this](quint64 ticket, const QImage &picture) {
@@ -190,6 +194,12 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
 MainWindowQCamera::~MainWindowQCamera()
 {
     finishCaptureWork();
+    // The sessions go before the widgets showing them; none waits for a camera stuck in a read.
+    for (CameraViewDialog *dialog : {m_cameraViewDialog, m_cameraViewDialog1})
+        releaseSecondarySession(dialog);
+    m_ui->video->setSession(nullptr);
+    ImageProcessing::dispose(m_session);
+    m_session = nullptr;
     if (m_constructed)
         Cache::config->save();
 }
@@ -476,7 +486,7 @@ void MainWindowQCamera::buttonGroupCorrectionClicked(int id)
     const bool refused = checkShootingVideo();
     // Custom correction is never passed on; a refused or ignored choice must not stay on show.
     if (refused || id == 3) {
-        if (QAbstractButton *inForce = m_correctionGroup->button(m_ui->video->captureThread()->cameraCorrection()))
+        if (QAbstractButton *inForce = m_correctionGroup->button(m_session->cameraCorrection()))
             inForce->setChecked(true);
         return;
     }
@@ -486,7 +496,7 @@ void MainWindowQCamera::buttonGroupCorrectionClicked(int id)
 void MainWindowQCamera::buttonGroupShootingTypeClicked(int id)
 {
     if (checkShootingVideo()) {
-        if (QAbstractButton *inForce = m_shootingTypeGroup->button(m_ui->video->captureThread()->cameraShootType()))
+        if (QAbstractButton *inForce = m_shootingTypeGroup->button(m_session->cameraShootType()))
             inForce->setChecked(true);
         return;
     }
@@ -629,10 +639,23 @@ void MainWindowQCamera::toggleSecondaryDialog(CameraViewDialog *dialog, int came
         dialog->close();
         return;
     }
+    auto *session = new ImageProcessing(this);
+    m_secondarySessions.insert(dialog, session);
+    dialog->view()->setSession(session);
+    session->begin();
     dialog->SetCamera(index);
     dialog->show();
     dialog->move(pos() + QPoint(kSecondaryDialogDx, kSecondaryDialogDy));
     changePaintingResolution(true);
+}
+
+void MainWindowQCamera::releaseSecondarySession(CameraViewDialog *dialog)
+{
+    ImageProcessing *session = m_secondarySessions.take(dialog);
+    if (!session)
+        return;
+    dialog->view()->setSession(nullptr);
+    ImageProcessing::dispose(session);
 }
 
 void MainWindowQCamera::on_btnSecCamCon_2_clicked()

@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -118,6 +119,15 @@ QStringList filesIn(const QString &dir)
 QList<CameraViewDialog *> secondaryDialogs(QWidget &window)
 {
     return window.findChildren<CameraViewDialog *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+// Capture threads the window runs: one per camera shown.
+int captureThreads(QWidget &window)
+{
+    const QList<ImageProcessing *> sessions = window.findChildren<ImageProcessing *>();
+    return static_cast<int>(std::count_if(sessions.begin(), sessions.end(), [](ImageProcessing *s) {
+        return s->isRunning();
+    }));
 }
 
 } // namespace
@@ -827,6 +837,7 @@ private slots:
         window.show();
         window.move(100, 50);
         QVERIFY(waitUntilOpen(window));
+        QCOMPARE(captureThreads(window), 1);
         ModalCloser closer;
         click(window, button);
         const QList<CameraViewDialog *> dialogs = secondaryDialogs(window);
@@ -835,13 +846,20 @@ private slots:
         if (!warning.isEmpty()) {
             QCOMPARE(closer.seen, QStringList{"警告|" + warning});
             QVERIFY(!dialog->isVisible());
+            QCOMPARE(captureThreads(window), 1);
             return;
         }
         QVERIFY(dialog->isVisible());
+        QCOMPARE(captureThreads(window), 2);
         QCOMPARE(dialog->pos(), window.pos() + QPoint(10, 65));
         QCOMPARE(dialog->view()->cameraIndex(), MainWindowQCamera::secondaryCameraIndex(mainIndex));
+        QTRY_VERIFY(!dialog->view()->isOpening());
+        QVERIFY(!dialog->getChildImage().isNull());
         click(window, button);
         QVERIFY(!dialog->isVisible());
+        QCOMPARE(captureThreads(window), 1);
+        // The last picture stays behind for a capture made meanwhile.
+        QVERIFY(!dialog->getChildImage().isNull());
         QVERIFY(closer.seen.isEmpty());
     }
 

@@ -110,6 +110,21 @@
     </message>
 </context>
 <context>
+    <name>ImageProcessing</name>
+    <message>
+        <source>摄像头“%1”正被其他程序占用，请关闭占用它的程序后再试。</source>
+        <translation>The camera “%1” is in use by another program. Close that program and try again.</translation>
+    </message>
+    <message>
+        <source>摄像头的画面无法解码，照片未保存</source>
+        <translation>The camera’s picture could not be decoded; the photograph was not saved</translation>
+    </message>
+    <message>
+        <source>处理画面时出错，照片未保存：%1</source>
+        <translation>Processing the picture failed; the photograph was not saved: %1</translation>
+    </message>
+</context>
+<context>
     <name>ImageSavePDFOrTiffDialog</name>
     <message>
         <location filename="../output/imagesavepdfortiffdialog.ui" line="+14"/>
@@ -524,6 +539,10 @@ Stop</translation>
         <location line="+25"/>
         <source>录像文件无法关闭</source>
         <translation>The video file cannot be closed</translation>
+    </message>
+    <message>
+        <source>录像画面无法写入</source>
+        <translation>The picture cannot be written to the video</translation>
     </message>
 </context>
 <context>
@@ -980,6 +999,16 @@ The unfinished video is kept as %1</translation>
         <location line="+52"/>
         <source>录像文件无法改名，录像已停止。</source>
         <translation>The video file cannot be renamed; recording stopped.</translation>
+    </message>
+    <message>
+        <source>磁盘写入太慢，跟不上录像，录像已停止。请录制到更快的磁盘。</source>
+        <translation>The disk is too slow to keep up with the recording; recording stopped. Please record to a faster disk.</translation>
+    </message>
+    <message>
+        <source>录像文件无法改名，录像已停止。
+%1</source>
+        <translation>The video file cannot be renamed; recording stopped.
+%1</translation>
     </message>
 </context>
 </TS>
