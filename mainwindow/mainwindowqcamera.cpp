@@ -16,7 +16,6 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -275,7 +274,7 @@ void MainWindowQCamera::finishCaptureWork()
     if (m_videoRecording) {
         m_videoRecording = false;
         m_ui->btnShootingVideo->setText(tr("\n\n录像"));
-        qDebug() << "recording ended at close:" << m_ui->video->recordingFilePath();
+        qCDebug(lcRecording) << "recording ended at close:" << m_ui->video->recordingFilePath();
         m_ui->video->recordEnd();
     }
 }

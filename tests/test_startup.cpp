@@ -44,7 +44,7 @@ bool processFinished(QProcess &p, int ms)
 // Starts the real vorlant in `wd` on `x`, with the demo desk scene as its camera.
 // Given `commands`, it presses the buttons named there, alone in its runtime folder.
 bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkingDir &wd, bool ownHome,
-                      const QString &commands = QString())
+                      const QString &commands = QString(), bool debugLines = true)
 {
     const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
     if (!QFile::exists(demo)) {
@@ -54,7 +54,10 @@ bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkin
     QProcessEnvironment env = x.environment();
     env.insert("VORLANT_CAMERA_FILES", demo);
     // The program's debug lines are off unless asked for.
-    env.insert("QT_LOGGING_RULES", "vorlant.*.debug=true");
+    if (debugLines)
+        env.insert("QT_LOGGING_RULES", "vorlant.*.debug=true");
+    else
+        env.remove("QT_LOGGING_RULES");
     if (ownHome)
         env.insert("HOME", wd.path());
     if (!commands.isEmpty()) {
@@ -211,6 +214,26 @@ private slots:
         const QByteArray log = vorlant.readAll();
         QVERIFY2(log.contains("this is vorlant program"), log.constData());
         QVERIFY(log.contains("Driver    Name: desk_demo.avi"));
+    }
+
+    // A user's terminal stays quiet: none of the lines above without the rule.
+    void realProgramPrintsNoDebugLineByDefault()
+    {
+        XvfbServer x;
+        if (!x.isRunning())
+            QSKIP("Xvfb is not installed");
+        ScopedWorkingDir wd;
+        QProcess vorlant;
+        QVERIFY(startOnDemoScene(vorlant, x, wd, false, QString(), false));
+        QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
+        QTest::qWait(1000);
+        vorlant.terminate();
+        QVERIFY(processFinished(vorlant, 10000));
+        const QString log = QString::fromUtf8(vorlant.readAll());
+        const QRegularExpression ours("this is vorlant program|Driver    Name|Picture Format|width: \\d|fourcc|"
+                                      "^(true|false)$|^[\\d.]+ [\\d.]+ [\\d.]+$",
+                                      QRegularExpression::MultilineOption);
+        QVERIFY2(!ours.match(log).hasMatch(), qPrintable(log));
     }
 
     // The whole road of one photograph: the real program on the camera stand-in,
