@@ -5,6 +5,7 @@
 
 #include <QThreadPool>
 
+#include <functional>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -29,7 +30,8 @@ ThumbnailLoader::~ThumbnailLoader()
 quint64 ThumbnailLoader::load(const QString &path, QSize box, Qt::AspectRatioMode mode)
 {
     const quint64 ticket = m_nextTicket++;
-    QThreadPool::globalInstance()->start([shared = m_shared, ticket, path, box, mode] {
+    std::function<void()> job = [shared = m_shared, ticket, path, box, mode] {
+        tsanhandover::takenFromPool();
         QImage picture;
         try {
             picture = loadThumbnail(path, box, mode);
@@ -43,7 +45,10 @@ quint64 ThumbnailLoader::load(const QString &path, QSize box, Qt::AspectRatioMod
         // Posted under the lock: a loader destroyed after this drops the call with its other posted events.
         tsanhandover::CrossThreadEmit handOver;
         QMetaObject::invokeMethod(shared->owner, &ThumbnailLoader::deliver, Qt::QueuedConnection);
-    });
+    };
+    // Marked once the job and its copies are made, just before Qt takes it.
+    tsanhandover::handToPool();
+    QThreadPool::globalInstance()->start(std::move(job));
     return ticket;
 }
 

@@ -20,6 +20,9 @@ void __tsan_ignore_thread_end();
 namespace tsanhandover {
 namespace {
 
+// One synchronisation point for all jobs given to Qt's thread pool.
+char g_poolJobs;
+
 // One synchronisation point for all queued calls: Qt's post-event lock is
 // per receiving thread, so this joins a little more than Qt does, never less.
 char g_queuedCalls;
@@ -80,6 +83,16 @@ CrossThreadEmit::~CrossThreadEmit()
 {
     __tsan_ignore_thread_end();
     __tsan_acquire(&g_queuedCalls);
+}
+
+void handToPool()
+{
+    __tsan_release(&g_poolJobs);
+}
+
+void takenFromPool()
+{
+    __tsan_acquire(&g_poolJobs);
 }
 
 } // namespace tsanhandover

@@ -23,6 +23,12 @@ public:
     CrossThreadEmit(const CrossThreadEmit &) = delete;
     CrossThreadEmit &operator=(const CrossThreadEmit &) = delete;
 };
+
+// A job handed to Qt's thread pool, which queues it under its own locks:
+// handToPool() just before QThreadPool::start(), takenFromPool() first thing
+// in the job, before it reads anything it was given.
+void handToPool();
+void takenFromPool();
 #else
 inline void install() {}
 
@@ -31,6 +37,9 @@ public:
     CrossThreadEmit() {}
     ~CrossThreadEmit() {}
 };
+
+inline void handToPool() {}
+inline void takenFromPool() {}
 #endif
 
 } // namespace tsanhandover

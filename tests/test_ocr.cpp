@@ -88,6 +88,8 @@ void TestOcr::workerReadsWithEitherEngine()
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_LOGGING_RULES", "vorlant.ocr.debug=true");
+    // One thread, as the program starts it (OcrQueue sets the same).
+    environment.insert("OMP_THREAD_LIMIT", "1");
     environment.insert("VORLANT_OCR_MODELS", models ? modelFolder : dir.path());
     process.setProcessEnvironment(environment);
     process.start(worker, {path});
