@@ -46,9 +46,27 @@ constexpr double kTallLine = 1.8;
 constexpr double kShortLine = 0.6;
 // A short sliver this close to a line, the two no taller than this, is part of it.
 constexpr double kJoinedLine = 1.3;
+// Noise: specks no wider or taller than a twelfth of a line, within these
+// bounds (a page's lines seem taller than they are until it is levelled).
+constexpr int kSpeckShare = 12;
+constexpr int kLeastSpeck = 2;
+constexpr int kMostSpeck = 4;
 // Paper made even is near white; a page without print has no darker ink than this.
 constexpr int kDarkestPaper = 200;
 constexpr int kMostCutDepth = 32;
+// A scan may lie turned this far either way (degrees); it is levelled, so
+// that its lines stand apart, when turned by more than the least turn.
+constexpr double kMostSkew = 5.0;
+constexpr double kLeastSkew = 0.3;
+constexpr double kCoarseSkewStep = 0.25;
+constexpr double kFineSkewStep = 0.05;
+// The turn is judged on the ink scaled so that its lines are about this
+// tall, neither enlarged nor shrunk below the least scale (the lines of a
+// turned page run into each other and seem taller than they are), in this
+// many upright strips.
+constexpr int kSkewLineHeight = 12;
+constexpr double kLeastSkewScale = 0.25;
+constexpr int kSkewStrips = 4;
 // The paper's brightness is found at this scale, over windows this wide
 // (wider than a character there, narrower than a shadow's edge).
 constexpr double kPaperScale = 0.25;
@@ -124,8 +142,9 @@ namespace {
 // The ink of an evenly lit page (255 where ink), without specks of noise and
 // without whatever touches the picture's edges: print keeps a margin, and the
 // desk showing along a cut-out's edges would run across every row or stand
-// as lines of its own.
-cv::Mat inkOf(const cv::Mat &even, int lineHeight)
+// as lines of its own. The desk is whitened on the page too, so that it does
+// not come back inside when the page is turned.
+cv::Mat inkOf(cv::Mat &even, int lineHeight)
 {
     cv::Mat ink;
     const double level = cv::threshold(even, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
@@ -133,21 +152,28 @@ cv::Mat inkOf(const cv::Mat &even, int lineHeight)
         cv::threshold(even, ink, kDarkestPaper, 255, cv::THRESH_BINARY_INV);
     cv::Mat labels, stats, centroids;
     const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
-    const int speck = std::max(2, lineHeight / 12);
-    std::vector<uchar> keep(count, 1);
-    keep[0] = 0;
+    const int speck = std::clamp(lineHeight / kSpeckShare, kLeastSpeck, kMostSpeck);
+    enum Kind : uchar { Ink, Speck, Edge };
+    std::vector<uchar> kind(count, Ink);
+    kind[0] = Speck;
     for (int i = 1; i < count; ++i) {
         const int x = stats.at<int>(i, cv::CC_STAT_LEFT), y = stats.at<int>(i, cv::CC_STAT_TOP);
         const int w = stats.at<int>(i, cv::CC_STAT_WIDTH), h = stats.at<int>(i, cv::CC_STAT_HEIGHT);
-        const bool edge = x == 0 || y == 0 || x + w == ink.cols || y + h == ink.rows;
-        if ((w <= speck && h <= speck) || edge)
-            keep[i] = 0;
+        if (x == 0 || y == 0 || x + w == ink.cols || y + h == ink.rows)
+            kind[i] = Edge;
+        else if (w <= speck && h <= speck)
+            kind[i] = Speck;
     }
     for (int y = 0; y < ink.rows; ++y) {
         const int *label = labels.ptr<int>(y);
         uchar *out = ink.ptr(y);
-        for (int x = 0; x < ink.cols; ++x)
-            out[x] = keep[label[x]] ? 255 : 0;
+        uchar *page = even.ptr(y);
+        for (int x = 0; x < ink.cols; ++x) {
+            const uchar k = kind[label[x]];
+            out[x] = k == Ink ? 255 : 0;
+            if (k == Edge)
+                page[x] = 255;
+        }
     }
     return ink;
 }
@@ -214,6 +240,83 @@ void cutIntoLines(const cv::Mat &ink, const cv::Rect &area, int lineHeight, int 
     } else {
         lines->push_back(inked);
     }
+}
+
+// How sharply the ink falls into rows when turned by `degrees`: the sum of
+// the squared row counts, greatest when the lines are level. Counted in
+// upright strips of the page apart, so that turning the lines of one column
+// into line with those of the next is no gain.
+double rowSharpness(const std::vector<cv::Point> &points, double degrees, cv::Size size)
+{
+    const double radians = degrees * CV_PI / 180.0;
+    const double c = std::cos(radians), s = std::sin(radians);
+    const int reach = size.width + size.height; // beyond any turned row
+    const int stripWidth = std::max(1, size.width / kSkewStrips);
+    std::vector<int> counts(static_cast<size_t>(kSkewStrips + 1) * (2 * reach + 1), 0);
+    for (const cv::Point &p : points) {
+        const int strip = std::min(p.x / stripWidth, kSkewStrips);
+        ++counts[static_cast<size_t>(strip) * (2 * reach + 1) + static_cast<size_t>(std::lround(-s * p.x + c * p.y + reach))];
+    }
+    double sharpness = 0.0;
+    for (const int n : counts)
+        sharpness += static_cast<double>(n) * n;
+    return sharpness;
+}
+
+// The turn (degrees, as cv::getRotationMatrix2D takes it) that levels the
+// page's lines: a scanned sheet is seldom laid quite straight, and lines
+// that run downhill touch their neighbours in every row.
+double levellingTurn(const cv::Mat &ink, int lineHeight)
+{
+    const double scale = std::clamp(static_cast<double>(kSkewLineHeight) / lineHeight, kLeastSkewScale, 1.0);
+    cv::Mat small;
+    cv::resize(ink, small, cv::Size(), scale, scale, cv::INTER_AREA);
+    std::vector<cv::Point> points;
+    cv::findNonZero(small, points);
+    if (points.empty())
+        return 0.0;
+    const auto best = [&](double from, double to, double step) {
+        double bestTurn = 0.0, bestSharpness = -1.0;
+        for (double turn = from; turn <= to + step / 2; turn += step) {
+            const double sharpness = rowSharpness(points, turn, small.size());
+            if (sharpness > bestSharpness) {
+                bestSharpness = sharpness;
+                bestTurn = turn;
+            }
+        }
+        return bestTurn;
+    };
+    const double coarse = best(-kMostSkew, kMostSkew, kCoarseSkewStep);
+    return best(coarse - kCoarseSkewStep, coarse + kCoarseSkewStep, kFineSkewStep);
+}
+
+// The page turned by `degrees` onto a canvas that holds all of it, white
+// where nothing was; `back` maps the canvas to the page.
+cv::Mat turned(const cv::Mat &even, double degrees, cv::Mat *back)
+{
+    const cv::Point2f centre(even.cols / 2.0f, even.rows / 2.0f);
+    cv::Mat turn = cv::getRotationMatrix2D(centre, degrees, 1.0);
+    const cv::Rect canvas = cv::RotatedRect(centre, cv::Size2f(even.size()), static_cast<float>(degrees)).boundingRect();
+    turn.at<double>(0, 2) += canvas.width / 2.0 - centre.x;
+    turn.at<double>(1, 2) += canvas.height / 2.0 - centre.y;
+    cv::Mat out;
+    cv::warpAffine(even, out, turn, canvas.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(255));
+    cv::invertAffineTransform(turn, *back);
+    return out;
+}
+
+// A box on the levelled canvas as a box on the page picture.
+QRect onPicture(const QRect &box, const cv::Mat &back, cv::Size picture)
+{
+    if (back.empty())
+        return box;
+    std::vector<cv::Point2f> corners = {{float(box.left()), float(box.top())},
+                                        {float(box.left() + box.width()), float(box.top())},
+                                        {float(box.left()), float(box.top() + box.height())},
+                                        {float(box.left() + box.width()), float(box.top() + box.height())}};
+    cv::transform(corners, corners, back);
+    const cv::Rect r = cv::boundingRect(corners) & cv::Rect(cv::Point(), picture);
+    return QRect(r.x, r.y, r.width, r.height);
 }
 
 // Where a part of a character stands apart above or below the rest of its
@@ -297,14 +400,31 @@ QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rec
     return words.isEmpty() ? text : words;
 }
 
-// A block tesseract lays out itself, its lines appended with their boxes.
-void readBlock(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect &block, int resolution,
+// A run of rows too tall for one line: one line of large print is read as
+// the others are, a picture not at all; lines that touch are laid out by
+// tesseract itself, and appended with its boxes.
+void readBlock(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect &block, int lineHeight, int resolution,
                QList<OcrLine> *lines)
 {
     api.SetPageSegMode(tesseract::PSM_AUTO);
     api.SetImage(even.data, even.cols, even.rows, 1, static_cast<int>(even.step));
     api.SetSourceResolution(resolution);
     api.SetRectangle(block.x, block.y, block.width, block.height);
+    int found = 0;
+    if (const std::unique_ptr<tesseract::PageIterator> layout(api.AnalyseLayout());
+        layout && !layout->Empty(tesseract::RIL_TEXTLINE)) {
+        do
+            ++found;
+        while (found < 2 && layout->Next(tesseract::RIL_TEXTLINE));
+    }
+    if (found == 0)
+        return; // a picture, no print
+    if (found == 1) {
+        const QString text = readLine(api, even, block, lineHeight, resolution);
+        if (!text.isEmpty())
+            lines->append({QRect(block.x, block.y, block.width, block.height), text});
+        return;
+    }
     if (api.Recognize(nullptr) != 0)
         return;
     const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
@@ -336,9 +456,17 @@ bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *
         cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
     else
         grey = picture;
-    const cv::Mat even = evenlyLit(grey);
+    cv::Mat even = evenlyLit(grey);
     const int resolution = estimatedResolution(even);
-    const int lineHeight = std::max(1, medianLineHeight(even));
+    int lineHeight = std::max(1, medianLineHeight(even));
+    cv::Mat ink = inkOf(even, lineHeight);
+    cv::Mat back; // from the levelled page to the picture
+    const double turn = levellingTurn(ink, lineHeight);
+    if (std::abs(turn) >= kLeastSkew) {
+        even = turned(even, turn, &back);
+        lineHeight = std::max(1, medianLineHeight(even));
+        ink = inkOf(even, lineHeight);
+    }
 
     tesseract::TessBaseAPI api;
     if (api.Init(nullptr, kOcrLanguage, tesseract::OEM_LSTM_ONLY) != 0) {
@@ -348,18 +476,23 @@ bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *
     // Tesseract's own layout breaks the lines of some faces (a Kai face, with
     // its separate dots and hooks, above all) into pieces and joins others;
     // lines found here between clean gaps of rows are read one at a time.
-    const cv::Mat ink = inkOf(even, lineHeight);
     std::vector<cv::Rect> cut, blocks;
     cutIntoLines(ink, cv::Rect(0, 0, ink.cols, ink.rows), lineHeight, 0, &cut, &blocks);
     auto block = blocks.cbegin();
+    QList<OcrLine> read;
     for (const cv::Rect &line : joinSlivers(cut, lineHeight)) {
         if (line.empty()) {
-            readBlock(api, even, *block++, resolution, lines);
+            readBlock(api, even, *block++, lineHeight, resolution, &read);
             continue;
         }
         const QString text = readLine(api, even, line, lineHeight, resolution);
         if (!text.isEmpty())
-            lines->append({QRect(line.x, line.y, line.width, line.height), text});
+            read.append({QRect(line.x, line.y, line.width, line.height), text});
+    }
+    for (OcrLine &line : read) {
+        line.box = onPicture(line.box, back, grey.size());
+        if (!line.box.isEmpty())
+            lines->append(line);
     }
     return true;
 }
