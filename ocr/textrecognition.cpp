@@ -81,7 +81,8 @@ int clampedResolution(double dpi)
 int medianLineHeight(const cv::Mat &picture)
 {
     // The edges of a cut-out may show the desk, dark in every row.
-    const int marginX = static_cast<int>(picture.cols * kEdgeShare), marginY = static_cast<int>(picture.rows * kEdgeShare);
+    const int marginX = static_cast<int>(picture.cols * kEdgeShare),
+              marginY = static_cast<int>(picture.rows * kEdgeShare);
     const cv::Mat grey = picture(cv::Rect(marginX, marginY, picture.cols - 2 * marginX, picture.rows - 2 * marginY));
     cv::Mat ink;
     cv::threshold(grey, ink, 0, 1, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
@@ -255,7 +256,8 @@ double rowSharpness(const std::vector<cv::Point> &points, double degrees, cv::Si
     std::vector<int> counts(static_cast<size_t>(kSkewStrips + 1) * (2 * reach + 1), 0);
     for (const cv::Point &p : points) {
         const int strip = std::min(p.x / stripWidth, kSkewStrips);
-        ++counts[static_cast<size_t>(strip) * (2 * reach + 1) + static_cast<size_t>(std::lround(-s * p.x + c * p.y + reach))];
+        ++counts[static_cast<size_t>(strip) * (2 * reach + 1) +
+                 static_cast<size_t>(std::lround(-s * p.x + c * p.y + reach))];
     }
     double sharpness = 0.0;
     for (const int n : counts)
@@ -296,7 +298,8 @@ cv::Mat turned(const cv::Mat &even, double degrees, cv::Mat *back)
 {
     const cv::Point2f centre(even.cols / 2.0f, even.rows / 2.0f);
     cv::Mat turn = cv::getRotationMatrix2D(centre, degrees, 1.0);
-    const cv::Rect canvas = cv::RotatedRect(centre, cv::Size2f(even.size()), static_cast<float>(degrees)).boundingRect();
+    const cv::Rect canvas =
+        cv::RotatedRect(centre, cv::Size2f(even.size()), static_cast<float>(degrees)).boundingRect();
     turn.at<double>(0, 2) += canvas.width / 2.0 - centre.x;
     turn.at<double>(1, 2) += canvas.height / 2.0 - centre.y;
     cv::Mat out;
@@ -329,8 +332,8 @@ std::vector<cv::Rect> joinSlivers(const std::vector<cv::Rect> &cut, int lineHeig
         if (!joined.empty() && !line.empty() && !joined.back().empty()) {
             const cv::Rect both = joined.back() | line;
             const bool overlapping = line.x < joined.back().br().x && joined.back().x < line.br().x;
-            if (overlapping && both.height <= kJoinedLine * lineHeight
-                && (line.height < kShortLine * lineHeight || joined.back().height < kShortLine * lineHeight)) {
+            if (overlapping && both.height <= kJoinedLine * lineHeight &&
+                (line.height < kShortLine * lineHeight || joined.back().height < kShortLine * lineHeight)) {
                 joined.back() = both;
                 continue;
             }
@@ -353,8 +356,9 @@ cv::Mat lineImage(const cv::Mat &even, cv::Rect line, int lineHeight, double mar
     even(line).copyTo(padded(cv::Rect(margin, margin, line.width, line.height)));
     *scale = static_cast<double>(kHandedLineHeight) / padded.rows;
     cv::Mat handed;
-    cv::resize(padded, handed, cv::Size(std::max(1, static_cast<int>(std::lround(padded.cols * *scale))), kHandedLineHeight),
-               0, 0, *scale < 1.0 ? cv::INTER_AREA : cv::INTER_CUBIC);
+    cv::resize(padded, handed,
+               cv::Size(std::max(1, static_cast<int>(std::lround(padded.cols * *scale))), kHandedLineHeight), 0, 0,
+               *scale < 1.0 ? cv::INTER_AREA : cv::INTER_CUBIC);
     return handed;
 }
 
@@ -396,7 +400,8 @@ QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rec
     const QString text = readImage(api, lineImage(even, line, lineHeight, kLineMargin, &scale), scale, resolution);
     if (!mostlyLatin(text))
         return text;
-    const QString words = readImage(api, lineImage(even, line, lineHeight, kLatinLineMargin, &scale), scale, resolution);
+    const QString words =
+        readImage(api, lineImage(even, line, lineHeight, kLatinLineMargin, &scale), scale, resolution);
     return words.isEmpty() ? text : words;
 }
 
