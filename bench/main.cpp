@@ -1,6 +1,7 @@
 #include "bench.h"
 
 #include "app/allocator.h"
+#include "support/simulatedcameras.h"
 
 #include <QApplication>
 
@@ -25,6 +26,13 @@ double medianMs(std::vector<double> samples)
 
 int main(int argc, char **argv)
 {
+    // The session group runs the program on the simulated camera: start
+    // again with it preloaded when that group is to run.
+    bool session = argc < 2;
+    for (int i = 1; i < argc; ++i)
+        session = session || std::strcmp(argv[i], "session") == 0;
+    if (session)
+        SimulatedCameras::preload(argc, argv);
     // Painting and widgets need an application object; no window is shown.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -23,7 +23,7 @@ void documentMask(const cv::Mat &grey, cv::Mat &mask)
     cv::threshold(grey, mask, kDocumentThreshold, 255.0, cv::THRESH_BINARY);
 }
 
-DetectedDocuments detectDocumentsInMask(const cv::Mat &mask)
+DetectedDocuments detectDocumentsInMask(const cv::Mat &mask, double scale)
 {
     DetectedDocuments found;
     if (mask.empty() || mask.type() != CV_8UC1)
@@ -36,7 +36,11 @@ DetectedDocuments detectDocumentsInMask(const cv::Mat &mask)
     // than the exact area. Equal areas keep the earlier contour.
     int bestArea = 0;
     for (const auto &contour : contours) {
-        const cv::RotatedRect rect = toLegacyAngle(cv::minAreaRect(contour));
+        cv::RotatedRect rect = toLegacyAngle(cv::minAreaRect(contour));
+        if (scale != 1.0) {
+            const auto factor = static_cast<float>(scale);
+            rect = cv::RotatedRect(rect.center * factor, rect.size * factor, rect.angle);
+        }
         const float area = rect.size.width * rect.size.height;
         if (!(area > kMinDocumentArea))
             continue;

@@ -26,8 +26,10 @@ DetectedDocuments detectDocuments(const cv::Mat &bgrFrame);
 void documentMask(const cv::Mat &grey, cv::Mat &mask);
 
 // The contour search of detectDocuments on a mask already made by
-// documentMask, for callers that have the frame's grey picture at hand.
-DetectedDocuments detectDocumentsInMask(const cv::Mat &mask);
+// documentMask, for callers that have the frame's grey picture at hand. A
+// mask made from the frame shrunk `scale` times gives rectangles in the
+// frame's own coordinates, judged by the same area limit.
+DetectedDocuments detectDocumentsInMask(const cv::Mat &mask, double scale = 1.0);
 
 // The result a correction mode asks for: 1 the best rectangle alone, 2 every
 // qualifying one, anything else none.

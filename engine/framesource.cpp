@@ -66,6 +66,16 @@ double VideoDeviceSource::get(int propId) const
     return m_capture.get(propId);
 }
 
+bool VideoDeviceSource::keepJpegBytes()
+{
+    // The back end hands over the buffer as the camera filled it when it
+    // converts nothing; only Motion-JPEG buffers are whole pictures by themselves.
+    const int format = static_cast<int>(m_capture.get(cv::CAP_PROP_FOURCC));
+    if (!m_capture.isOpened() || format != cv::VideoWriter::fourcc('M', 'J', 'P', 'G'))
+        return false;
+    return m_capture.set(cv::CAP_PROP_CONVERT_RGB, 0.0);
+}
+
 void VideoDeviceSource::release()
 {
     m_capture.release();

@@ -24,6 +24,10 @@ public:
     virtual bool isVideo4Linux() const { return false; }
     // The system error (errno) of the last failed open or read; 0 when none is known.
     virtual int lastError() const { return 0; }
+    // Asks a Motion-JPEG camera, once configured, for its own JPEG bytes
+    // instead of decoded pixels. True when read() now gives each frame's
+    // bytes as one row of CV_8UC1; false (and pixels as before) otherwise.
+    virtual bool keepJpegBytes() { return false; }
 };
 
 using FrameSourceFactory = std::function<std::unique_ptr<FrameSource>(const CameraInfo &)>;

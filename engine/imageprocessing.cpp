@@ -1,80 +1,48 @@
 #include "engine/imageprocessing.h"
 
 #include "app/cache.h"
+#include "app/logging.h"
 #include "engine/detection.h"
 #include "engine/frameconversion.h"
 #include "engine/pipeline.h"
+#include "engine/preview.h"
 #include "sanitizers/tsanhandover.h"
-#include "engine/videodevicesource.h"
-
-#include <QDebug>
-
-#include <opencv2/videoio.hpp>
-
-#include <QElapsedTimer>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
-
-// A read bounded by the back end returns before the loop would call it stalled.
-static_assert(VideoDeviceSource::kReadTimeoutSec * 1000 < ImageProcessing::kStallReopenMs,
-              "a single read must not outlast the stall limit");
+#include <utility>
 
 namespace {
 
-// Pixel formats indexed by image/fourcc; any other index leaves the camera's own.
-const std::array<const char *, 8> kPixelFormats = {"MJPG", "YUYV", "MP42", "DIV3", "DIVX", "U263", "I263", "FLV1"};
-
-// How long a GUI-side call may wait for the capture lock before it hands the
-// work to the loop instead: a stalled camera can block a read for seconds.
-constexpr int kGuiLockWaitMs = 100;
-
-// Video4Linux2 menu values of CAP_PROP_AUTO_EXPOSURE on UVC cameras.
-constexpr double kV4l2ExposureManual = 1.0;
-constexpr double kV4l2ExposureAuto = 3.0;
-// The exposure slider counts log2 seconds (-3 is 1/8 s); Video4Linux2's
-// absolute exposure counts units of 100 microseconds.
-constexpr double kV4l2ExposureUnitsPerSecond = 10000.0;
-// Beyond these the value would not fit the driver's 32-bit control.
-constexpr int kShortestLog2Seconds = -30;
-constexpr int kLongestLog2Seconds = 16;
-
-double v4l2Exposure(int log2Seconds)
+quint64 packSize(QSize size)
 {
-    const int clamped = std::clamp(log2Seconds, kShortestLog2Seconds, kLongestLog2Seconds);
-    return std::round(kV4l2ExposureUnitsPerSecond * std::ldexp(1.0, clamped));
+    if (size.isEmpty())
+        return 0;
+    return static_cast<quint64>(size.width()) << 32 | static_cast<quint32>(size.height());
 }
 
-// Takes the lock if it comes free within `ms` milliseconds (one try for 0).
-bool lockWithin(std::mutex &mutex, int ms)
+cv::Size unpackSize(quint64 packed)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!mutex.try_lock()) {
-        if (clock.elapsed() >= ms)
-            return false;
-        QThread::msleep(1);
-    }
-    return true;
+    return cv::Size(static_cast<int>(packed >> 32), static_cast<int>(packed & 0xffffffffu));
 }
 
-const char *answer(bool ok)
+// Whether someone besides `mat` itself holds its pixels.
+bool shared(const cv::Mat &mat)
 {
-    return ok ? "true" : "false";
-}
-
-qint64 steadyNowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return mat.u && CV_XADD(&mat.u->refcount, 0) > 1;
 }
 
 } // namespace
 
-ImageProcessing::ImageProcessing(QObject *parent) : QThread(parent), m_factory(makeFrameSource)
+ImageProcessing::ImageProcessing(QObject *parent)
+    : QThread(parent),
+      m_device(CameraDevice::Events{[this] {
+                                        tsanhandover::CrossThreadEmit handOver;
+                                        emit closeCameraSignal();
+                                    },
+                                    [this](const QString &message) {
+                                        tsanhandover::CrossThreadEmit handOver;
+                                        emit cameraErrorSignal(message);
+                                    }})
 {
     qRegisterMetaType<QList<QString>>("QList<QString>");
     tsanhandover::install();
@@ -88,84 +56,173 @@ ImageProcessing::~ImageProcessing()
     }
     // Orders the loop's last accesses before the members are destroyed.
     m_loopEnded.load(std::memory_order_acquire);
-    // The loop has ended; the locks order these last accesses after its final ones.
-    std::lock_guard<std::mutex> lock(m_captureMutex);
-    if (m_capture)
-        m_capture->release();
-    m_capture.reset();
+    m_photos.finish();
+}
+
+void ImageProcessing::dispose(ImageProcessing *session)
+{
+    if (!session)
+        return;
+    // A parent must not delete it while its thread still runs.
+    session->setParent(nullptr);
+    connect(session, &QThread::finished, session, &QObject::deleteLater);
+    session->end();
+    if (session->wait(0))
+        delete session;
 }
 
 void ImageProcessing::setFrameSourceFactory(FrameSourceFactory factory)
 {
-    m_factory = std::move(factory);
+    m_device.setFrameSourceFactory(std::move(factory));
 }
 
 void ImageProcessing::begin()
 {
     m_running.store(true, std::memory_order_release);
-    m_cameraOpen.store(false, std::memory_order_release);
+    m_device.markNotReading();
     start(InheritPriority);
 }
 
 void ImageProcessing::end()
 {
     m_running.store(false, std::memory_order_release);
-    m_cameraOpen.store(false, std::memory_order_release);
+    m_device.markNotReading();
     quit();
     wait(kEndWaitMs);
 }
 
 void ImageProcessing::run()
 {
+    cv::Mat buffer;
     while (m_running.load(std::memory_order_acquire)) {
         if (m_takePhotoRequest.exchange(false, std::memory_order_acq_rel))
             takePhoto();
-        if (m_reopenRequest.exchange(false, std::memory_order_acq_rel)) {
-            {
-                // A request the GUI thread made after this one wins over it.
-                std::lock_guard<std::mutex> lock(m_commandMutex);
-                m_loopGeneration = m_reopenGeneration;
-            }
-            m_busyReported.store(false);
+        if (m_device.takeReopenRequest()) {
             closeCamara(false);
             openCamara();
         }
-        servePendingCommand();
-        if (!m_cameraOpen.load(std::memory_order_acquire)) {
+        m_device.servePendingCommand();
+        if (!m_device.isOpen()) {
             msleep(kIdlePauseMs);
             continue;
         }
-        cv::Mat frame = std::move(m_readBuffer);
-        if (!readFrame(frame)) {
+        CapturedFrame frame;
+        if (!readFrame(buffer, frame)) {
             // A failed read pauses like an idle pass instead of spinning, and
             // a camera silent for too long is opened again (it may be back).
-            m_readBuffer = frame;
-            if (stalled())
-                reopenAfterStall();
+            if (m_device.stalled())
+                m_device.reopenAfterStall();
             msleep(kIdlePauseMs);
             continue;
         }
-        m_lastFrameMs.store(steadyNowMs());
-        m_busyReported.store(false);
-        publishFrame(frame);
-        watchPageTurns();
-
-        cv::Mat processed;
-        handleMat(m_currentFrame, processed, true);
-        const QImage picture = handleQImage(MatQImage(processed));
-        tsanhandover::CrossThreadEmit handOver;
-        emit sendFarmeSignal(picture);
+        m_device.frameArrived();
+        CapturedFrame old = m_slot.frame();
+        m_slot.publishFrame(frame);
+        feedSink(frame);
+        showFrame(frame);
+        recycle(std::move(old), buffer);
     }
     m_loopEnded.store(true, std::memory_order_release);
 }
 
-void ImageProcessing::watchPageTurns()
+bool ImageProcessing::readFrame(cv::Mat &buffer, CapturedFrame &frame)
 {
-    if (!m_watchPageTurns.load(std::memory_order_acquire))
+    bool jpeg = false;
+    quint64 generation = 0;
+    if (!m_device.read(buffer, jpeg, generation))
+        return false;
+    const cv::Size size = jpeg ? jpegPictureSize(buffer.ptr(), buffer.total() * buffer.elemSize()) : buffer.size();
+    if (size.empty()) {
+        qCDebug(lcCapture) << "the camera gave a frame that is no picture; skipped";
+        return false;
+    }
+    frame.data = std::move(buffer);
+    buffer = cv::Mat();
+    frame.jpeg = jpeg;
+    frame.size = size;
+    frame.generation = generation;
+    return true;
+}
+
+void ImageProcessing::recycle(CapturedFrame &&old, cv::Mat &buffer)
+{
+    // The frame just replaced becomes the next read buffer, unless someone
+    // still shares it (a photograph, a recording, a caller of currentFrame).
+    cv::Mat data = std::move(old.data);
+    old = CapturedFrame();
+    if (!shared(data))
+        buffer = std::move(data);
+}
+
+void ImageProcessing::feedSink(const CapturedFrame &frame)
+{
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    if (m_sink)
+        m_sink->frameCaptured(frame);
+}
+
+void ImageProcessing::setFrameSink(FrameSink *sink)
+{
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    m_sink = sink;
+}
+
+void ImageProcessing::setPreviewSize(QSize shown)
+{
+    m_previewSize.store(packSize(shown));
+}
+
+void ImageProcessing::showFrame(const CapturedFrame &frame)
+{
+    const bool watching = m_watchPageTurns.load(std::memory_order_acquire);
+    int factor = 1;
+    if (frame.jpeg && m_reducedDecoding.load()) {
+        factor = previewReduction(frame.size, unpackSize(m_previewSize.load()));
+        if (watching)
+            factor = std::min(factor, pageTurnReduction(frame.size));
+    }
+    QImage picture;
+    try {
+        const cv::Mat decoded = frame.decoded(factor);
+        if (decoded.empty()) {
+            qCDebug(lcCapture) << "a camera frame did not decode; skipped";
+            return;
+        }
+        if (watching)
+            watchPageTurns(decoded);
+        const cv::Mat processed = renderPreview(decoded, factor, m_correctionMode.load(std::memory_order_relaxed),
+                                                m_shootingType.load(std::memory_order_relaxed));
+        picture = handleQImage(MatQImage(processed));
+    } catch (const cv::Exception &e) {
+        qCDebug(lcCapture) << "frame processing failed:" << e.what();
         return;
+    }
+    if (m_slot.publishPreview(picture, frame.generation)) {
+        tsanhandover::CrossThreadEmit handOver;
+        QMetaObject::invokeMethod(this, &ImageProcessing::deliverPreview, Qt::QueuedConnection);
+    }
+}
+
+void ImageProcessing::deliverPreview()
+{
+    // Pictures read before the user last closed or changed the camera are dropped.
+    const QImage picture = m_slot.takePreview(m_device.generation());
+    if (!picture.isNull())
+        emit sendFarmeSignal(picture);
+}
+
+void ImageProcessing::watchPageTurns(const cv::Mat &picture)
+{
     if (m_resetPageTurns.exchange(false, std::memory_order_acq_rel))
         m_pageTurns.reset();
-    if (m_pageTurns.feed(m_currentFrame)) {
+    cv::Mat reference;
+    {
+        std::lock_guard<std::mutex> lock(m_referenceMutex);
+        reference = std::exchange(m_pendingReference, cv::Mat());
+    }
+    if (!reference.empty())
+        m_pageTurns.setReference(reference);
+    if (m_pageTurns.feed(picture)) {
         tsanhandover::CrossThreadEmit handOver;
         emit pageTurnedSignal();
     }
@@ -178,283 +235,43 @@ void ImageProcessing::setWatchPageTurns(bool on)
     m_watchPageTurns.store(on, std::memory_order_release);
 }
 
-bool ImageProcessing::readFrame(cv::Mat &frame)
-{
-    std::lock_guard<std::mutex> lock(m_captureMutex);
-    if (m_hasPendingExposure.exchange(false) && m_capture)
-        applyExposure(*m_capture, m_pendingExposure.load());
-    // The flag is checked again under the lock: a close may have begun.
-    if (!m_capture || !m_cameraOpen.load(std::memory_order_acquire))
-        return false;
-    bool ok = false;
-    try {
-        ok = m_capture->read(frame) && !frame.empty();
-    } catch (const cv::Exception &e) {
-        qDebug() << "camera read failed:" << e.what();
-    }
-    if (!ok)
-        reportIfBusy(*m_capture);
-    return ok;
-}
-
-void ImageProcessing::publishFrame(cv::Mat &frame)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_frameMutex);
-        std::swap(m_currentFrame, frame);
-    }
-    // The old frame becomes the next read buffer, unless someone still shares
-    // its pixels (a recording or a caller of currentFrame): then leave it to them.
-    if (frame.u && CV_XADD(&frame.u->refcount, 0) > 1)
-        frame.release();
-    m_readBuffer = std::move(frame);
-}
-
 cv::Mat ImageProcessing::currentFrame() const
 {
-    std::lock_guard<std::mutex> lock(m_frameMutex);
-    return m_currentFrame;
+    return m_slot.frame().decoded();
 }
 
-quint64 ImageProcessing::newGeneration()
+QImage ImageProcessing::fullSizePicture() const
 {
-    std::lock_guard<std::mutex> lock(m_commandMutex);
-    return ++m_generation;
-}
-
-bool ImageProcessing::isNewest(quint64 generation)
-{
-    std::lock_guard<std::mutex> lock(m_commandMutex);
-    return generation == m_generation;
-}
-
-std::optional<ImageProcessing::CameraCommand> ImageProcessing::openCommand()
-{
-    const int index = m_cameraIndex.load();
-    if (index < 0 || index >= Cache::cameras->size()) {
-        qDebug() << "camera index" << index << "is not in the list of" << Cache::cameras->size()
-                 << "cameras; the camera stays closed";
-        return std::nullopt;
-    }
-    if (m_frameWidth.load() > kMaxFrameWidth) {
-        m_frameWidth.store(kMaxFrameWidth);
-        m_frameHeight.store(kCappedFrameHeight);
-    }
-    CameraCommand command;
-    command.open = true;
-    command.camera = Cache::cameras->at(index);
-    return command;
-}
-
-void ImageProcessing::submit(const CameraCommand &command)
-{
-    if (lockWithin(m_captureMutex, kGuiLockWaitMs)) {
-        carryOutLocked(command);
-        m_captureMutex.unlock();
-        return;
-    }
-    // A read is blocked on the old camera: the loop carries this out when it
-    // returns. Only the newest request is kept.
-    qDebug() << "camera busy; the capture thread will change cameras after its read";
-    std::lock_guard<std::mutex> lock(m_commandMutex);
-    m_pendingCommand = command;
-}
-
-void ImageProcessing::servePendingCommand()
-{
-    std::lock_guard<std::mutex> capture(m_captureMutex);
-    std::optional<CameraCommand> command;
-    {
-        std::lock_guard<std::mutex> lock(m_commandMutex);
-        command.swap(m_pendingCommand);
-    }
-    if (command)
-        carryOutLocked(*command);
-}
-
-void ImageProcessing::carryOutLocked(const CameraCommand &command)
-{
-    // A newer request has been made (and is carried out, or pending): this one is void.
-    if (!isNewest(command.generation))
-        return;
-    // The old camera goes first: a device still held by it would answer "busy".
-    if (m_capture) {
-        m_capture->release();
-        m_capture.reset();
-    }
-    if (!command.open)
-        return;
-
-    // Open and close the device twice before the real open: some cameras only
-    // report their controls correctly after such a wake-up.
-    {
-        std::unique_ptr<FrameSource> probe = m_factory(command.camera);
-        const bool opened = probe->open();
-        probe->release();
-        if (opened) {
-            std::unique_ptr<FrameSource> again = m_factory(command.camera);
-            again->open();
-            again->release();
-        }
-    }
-    std::unique_ptr<FrameSource> source = m_factory(command.camera);
-    if (!source->open()) {
-        qDebug() << "camera" << command.camera.path << "did not open";
-        reportIfBusy(*source);
-    }
-    configure(*source);
-    m_capture = std::move(source);
-
-    // Whoever opens sets the flag last, and only if no newer request came meanwhile.
-    std::lock_guard<std::mutex> lock(m_commandMutex);
-    if (command.generation == m_generation) {
-        m_lastFrameMs.store(steadyNowMs());
-        m_cameraOpen.store(true, std::memory_order_release);
-    }
-}
-
-bool ImageProcessing::stalled() const
-{
-    return steadyNowMs() - m_lastFrameMs.load() >= kStallReopenMs;
-}
-
-void ImageProcessing::reopenAfterStall()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_commandMutex);
-        m_loopGeneration = m_generation;
-    }
-    qDebug() << "no frames from camera" << m_cameraIndex.load() << "for" << kStallReopenMs << "ms; opening it again";
-    {
-        tsanhandover::CrossThreadEmit handOver;
-        emit closeCameraSignal();
-    }
-    openCamara();
-    // Not opened (index gone, or a newer request won): wait another period before trying again.
-    m_lastFrameMs.store(steadyNowMs());
+    const cv::Mat frame = currentFrame();
+    cv::Mat processed;
+    handleMat(frame, processed, true);
+    return handleQImage(MatQImage(processed));
 }
 
 void ImageProcessing::openCamara()
 {
-    std::optional<CameraCommand> command = openCommand();
-    if (!command)
-        return;
-    if (onCaptureThread()) {
-        // The loop's own reopen: it waits for the lock, and gives way to any
-        // request the GUI thread made since the reopen began.
-        command->generation = m_loopGeneration;
-        std::lock_guard<std::mutex> lock(m_captureMutex);
-        carryOutLocked(*command);
-        return;
-    }
-    command->generation = newGeneration();
-    m_busyReported.store(false);
-    submit(*command);
-}
-
-void ImageProcessing::reportIfBusy(const FrameSource &source)
-{
-    if (source.lastError() != EBUSY || m_busyReported.exchange(true))
-        return;
-    const int index = m_cameraIndex.load();
-    const QString name = index >= 0 && index < Cache::cameras->size() ? Cache::cameras->at(index).name : QString();
-    const QString message = QStringLiteral("摄像头“%1”正被其他程序占用，请关闭占用它的程序后再试。").arg(name);
-    tsanhandover::CrossThreadEmit handOver;
-    emit cameraErrorSignal(message);
+    if (onCaptureThread())
+        m_device.openOnLoop();
+    else
+        m_device.openFromGui();
 }
 
 void ImageProcessing::closeCamara(bool)
 {
-    CameraCommand command;
-    if (onCaptureThread()) {
-        command.generation = m_loopGeneration;
-        {
-            std::lock_guard<std::mutex> lock(m_commandMutex);
-            if (command.generation == m_generation)
-                m_cameraOpen.store(false, std::memory_order_release);
-        }
-        msleep(kClosePauseMs);
-        std::lock_guard<std::mutex> lock(m_captureMutex);
-        carryOutLocked(command);
-    } else {
-        {
-            std::lock_guard<std::mutex> lock(m_commandMutex);
-            command.generation = ++m_generation;
-            m_cameraOpen.store(false, std::memory_order_release);
-        }
-        msleep(kClosePauseMs);
-        submit(command);
-    }
-    {
-        tsanhandover::CrossThreadEmit handOver;
-        emit closeCameraSignal();
-    }
+    if (onCaptureThread())
+        m_device.closeOnLoop();
+    else
+        m_device.closeFromGui();
 }
 
 void ImageProcessing::videoParameterSettings()
 {
-    if (!lockWithin(m_captureMutex, kGuiLockWaitMs)) {
-        qDebug() << "camera busy; video parameters not set";
-        return;
-    }
-    if (m_capture)
-        configure(*m_capture);
-    m_captureMutex.unlock();
-}
-
-void ImageProcessing::configure(FrameSource &source)
-{
-    const int fourcc = Cache::config->snapshot().imageFourcc;
-    if (fourcc >= 0 && fourcc < static_cast<int>(kPixelFormats.size())) {
-        const char *code = kPixelFormats[static_cast<size_t>(fourcc)];
-        const bool ok = source.set(cv::CAP_PROP_FOURCC, cv::VideoWriter::fourcc(code[0], code[1], code[2], code[3]));
-        qDebug() << "fourcc" << code << answer(ok);
-    }
-    qDebug() << source.get(cv::CAP_PROP_FPS) << source.get(cv::CAP_PROP_FRAME_WIDTH)
-             << source.get(cv::CAP_PROP_FRAME_HEIGHT);
-    // Size before rate: on Video4Linux2 a new size resets the frame rate.
-    qDebug() << answer(source.set(cv::CAP_PROP_FRAME_WIDTH, m_frameWidth.load()));
-    qDebug() << answer(source.set(cv::CAP_PROP_FRAME_HEIGHT, m_frameHeight.load()));
-    qDebug() << answer(source.set(cv::CAP_PROP_FPS, kRequestedFps));
-    // A driver may clamp the size while set() says true: this line shows what it chose.
-    qDebug() << source.get(cv::CAP_PROP_FPS) << source.get(cv::CAP_PROP_FRAME_WIDTH)
-             << source.get(cv::CAP_PROP_FRAME_HEIGHT);
+    m_device.configureNow();
 }
 
 void ImageProcessing::setCameraExposure(int value)
 {
-    if (lockWithin(m_captureMutex, kGuiLockWaitMs)) {
-        if (m_capture)
-            applyExposure(*m_capture, value);
-        m_captureMutex.unlock();
-        return;
-    }
-    // The loop applies it before its next read.
-    m_pendingExposure.store(value);
-    m_hasPendingExposure.store(true);
-}
-
-void ImageProcessing::applyExposure(FrameSource &source, int value)
-{
-    if (source.isVideo4Linux()) {
-        if (value == kAutoExposure) {
-            source.set(cv::CAP_PROP_AUTO_EXPOSURE, kV4l2ExposureAuto);
-            source.set(cv::CAP_PROP_AUTOFOCUS, 1.0);
-            qDebug() << "the camera settings dialog is not available on Video4Linux2";
-        } else {
-            source.set(cv::CAP_PROP_AUTO_EXPOSURE, kV4l2ExposureManual);
-            source.set(cv::CAP_PROP_EXPOSURE, v4l2Exposure(value));
-        }
-        return;
-    }
-    if (value == kAutoExposure) {
-        source.set(cv::CAP_PROP_AUTO_EXPOSURE, 1.0);
-        source.set(cv::CAP_PROP_AUTOFOCUS, 1.0);
-        source.set(cv::CAP_PROP_SETTINGS, 0.0);
-    } else {
-        source.set(cv::CAP_PROP_AUTO_EXPOSURE, 0.0);
-        source.set(cv::CAP_PROP_EXPOSURE, value);
-    }
+    m_device.setExposure(value);
 }
 
 void ImageProcessing::reConfigVideoSetting()
@@ -462,42 +279,30 @@ void ImageProcessing::reConfigVideoSetting()
     const ConfigValues settings = Cache::config->snapshot();
     const QSize size = chosenFrameSize(*Cache::cameras, settings.cameraIndex, settings.imageResolution);
     if (!size.isValid()) {
-        qDebug() << "no capture size for camera/index" << settings.cameraIndex << "; nothing reopened";
+        qCDebug(lcCamera) << "no capture size for camera/index" << settings.cameraIndex << "; nothing reopened";
         return;
     }
-    requestReopen(size.width(), size.height());
+    m_device.requestReopen(size.width(), size.height());
 }
 
 void ImageProcessing::setCameraResolution(QSize size)
 {
-    requestReopen(size.width(), size.height());
-}
-
-void ImageProcessing::requestReopen(int width, int height)
-{
-    m_frameWidth.store(width);
-    m_frameHeight.store(height);
-    {
-        std::lock_guard<std::mutex> lock(m_commandMutex);
-        m_reopenGeneration = m_generation;
-    }
-    m_reopenRequest.store(true, std::memory_order_release);
+    m_device.requestReopen(size.width(), size.height());
 }
 
 void ImageProcessing::setFrameWidth(int width)
 {
-    m_frameWidth.store(width);
+    m_device.setFrameWidth(width);
 }
 
 void ImageProcessing::setFrameHeight(int height)
 {
-    m_frameHeight.store(height);
+    m_device.setFrameHeight(height);
 }
 
 void ImageProcessing::setFrameWidthAndHeight(int width, int height)
 {
-    m_frameWidth.store(width);
-    m_frameHeight.store(height);
+    m_device.setFrameSize(width, height);
 }
 
 void ImageProcessing::setAngle(int step)
@@ -540,25 +345,45 @@ void ImageProcessing::setTakePhotoCammond(QImage first, QImage second, bool firs
 
 void ImageProcessing::takePhoto()
 {
-    const cv::Mat frame = currentFrame();
-    CaptureRequest request;
+    PhotoJob job;
+    job.frame = m_slot.frame();
     {
         std::lock_guard<std::mutex> lock(m_requestMutex);
-        request = m_request;
+        job.request = m_request;
     }
-    PhotoOptions options;
-    options.correctionMode = m_correctionMode.load();
-    options.shootingType = m_shootingType.load();
-    options.rotation = m_angle.load();
-    options.pictureInPicture = m_pictureInPicture.load();
-    options.saveAsTiff = m_saveAsTiff.load();
+    job.options.correctionMode = m_correctionMode.load();
+    job.options.shootingType = m_shootingType.load();
+    job.options.rotation = m_angle.load();
+    job.options.pictureInPicture = m_pictureInPicture.load();
+    job.options.saveAsTiff = m_saveAsTiff.load();
+    job.settings = Cache::config->snapshot();
+    job.outputSizes = Cache::config->outputSizes;
+    job.watchingPageTurns = m_watchPageTurns.load(std::memory_order_acquire);
+    m_photos.post([this, job = std::move(job)] { writePhoto(job); });
+}
 
-    Config *config = Cache::config;
-    const PhotoResult result = capturePhotos(frame, options, request, config->snapshot(), config->outputSizes,
-                                             [config] { return config->takeNextNumber(); });
+void ImageProcessing::writePhoto(const PhotoJob &job)
+{
+    PhotoResult result;
+    cv::Mat frame;
+    try {
+        frame = job.frame.decoded();
+        if (!job.frame.empty() && frame.empty())
+            result.errors << tr("摄像头的画面无法解码，照片未保存");
+    } catch (const std::exception &e) {
+        result.errors << tr("处理画面时出错，照片未保存：%1").arg(QString::fromLocal8Bit(e.what()));
+    }
+    if (result.errors.isEmpty()) {
+        // Numbers are taken here; one job at a time keeps them in click order.
+        Config *config = Cache::config;
+        result = capturePhotos(frame, job.options, job.request, job.settings, job.outputSizes,
+                               [config] { return config->takeNextNumber(); });
+    }
     // A page shot by hand is the page to compare the next turn with.
-    if (m_watchPageTurns.load(std::memory_order_acquire) && !result.written.isEmpty())
-        m_pageTurns.setReference(frame);
+    if (job.watchingPageTurns && !result.written.isEmpty()) {
+        std::lock_guard<std::mutex> lock(m_referenceMutex);
+        m_pendingReference = frame;
+    }
     if (!result.errors.isEmpty()) {
         const QString message = result.errors.join(QLatin1Char('\n'));
         tsanhandover::CrossThreadEmit handOver;
@@ -589,7 +414,7 @@ std::vector<cv::RotatedRect> ImageProcessing::handleMat(const cv::Mat &in, cv::M
         return processFrame(in, out, m_correctionMode.load(std::memory_order_relaxed),
                             m_shootingType.load(std::memory_order_relaxed), drawOutlines);
     } catch (const cv::Exception &e) {
-        qDebug() << "frame processing failed:" << e.what();
+        qCDebug(lcCapture) << "frame processing failed:" << e.what();
         out.release();
         return {};
     }

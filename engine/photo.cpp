@@ -1,12 +1,13 @@
 #include "engine/photo.h"
 
+#include "app/logging.h"
 #include "engine/frameconversion.h"
 #include "engine/photonaming.h"
 #include "engine/pipeline.h"
 #include "engine/watermark.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
-#include <QDebug>
 #include <QDir>
 
 #include <opencv2/imgproc.hpp>
@@ -18,9 +19,10 @@
 
 namespace {
 
-const QString kNoPictureYet = QStringLiteral("还没有画面，无法拍照");
-const QString kNoDocument = QStringLiteral("画面中没有找到文档，未保存");
-const QString kNoSecondaryPicture = QStringLiteral("副摄像头%1还没有画面，未保存");
+QString noPictureYet()
+{
+    return QCoreApplication::translate("Photo", "还没有画面，无法拍照");
+}
 
 // The fixed-point steps cv::warpAffine uses to turn matrix coordinates into
 // remap tables; the region warp below repeats them so that its pixels are the
@@ -119,7 +121,7 @@ QSize photoOutputSize(const QList<QSize> &outputSizes, int index)
     const QList<QSize> sizes = outputSizes.isEmpty() ? standardOutputSizes() : outputSizes;
     if (index >= 0 && index < sizes.size() && !sizes.at(index).isEmpty())
         return sizes.at(index);
-    qDebug() << "output size index" << index << "out of range; using the factory size";
+    qCDebug(lcCapture) << "output size index" << index << "out of range; using the factory size";
     return standardOutputSizes().at(kFactoryOutResolution);
 }
 
@@ -177,24 +179,27 @@ QImage wholePicture(const cv::Mat &processed, const QSize &outputSize, int rotat
     return rotateQuarterTurns(picture.scaled(outputSize, Qt::KeepAspectRatio, Qt::SmoothTransformation), rotation);
 }
 
-QList<PhotoPicture> buildPhotoPictures(const cv::Mat &frame, const PhotoOptions &options,
-                                       const CaptureRequest &request, const QSize &outputSize)
+QList<PhotoPicture> buildPhotoPictures(const cv::Mat &frame, const PhotoOptions &options, const CaptureRequest &request,
+                                       const QSize &outputSize)
 {
     QList<PhotoPicture> pictures;
     cv::Mat processed;
     const std::vector<cv::RotatedRect> rects =
         processFrame(frame, processed, options.correctionMode, options.shootingType, false);
     if (options.correctionMode == kCorrectNone) {
-        pictures.append({wholePicture(processed, outputSize, options.rotation), kNoPictureYet});
+        pictures.append({wholePicture(processed, outputSize, options.rotation), noPictureYet()});
     } else if (options.correctionMode == kCorrectSingle || options.correctionMode == kCorrectMultiple) {
         for (const cv::RotatedRect &rect : rects)
-            pictures.append({cutOutDocument(processed, rect, options.rotation), kNoDocument});
+            pictures.append({cutOutDocument(processed, rect, options.rotation),
+                             QCoreApplication::translate("Photo", "画面中没有找到文档，未保存")});
     }
     if (!options.pictureInPicture) {
         if (request.firstPresent)
-            pictures.append({request.first, kNoSecondaryPicture.arg(1)});
+            pictures.append(
+                {request.first, QCoreApplication::translate("Photo", "副摄像头%1还没有画面，未保存").arg(1)});
         if (request.secondPresent)
-            pictures.append({request.second, kNoSecondaryPicture.arg(2)});
+            pictures.append(
+                {request.second, QCoreApplication::translate("Photo", "副摄像头%1还没有画面，未保存").arg(2)});
     }
     return pictures;
 }
@@ -204,18 +209,18 @@ PhotoResult capturePhotos(const cv::Mat &frame, const PhotoOptions &options, con
 {
     PhotoResult result;
     if (frame.empty()) {
-        result.errors << kNoPictureYet;
+        result.errors << noPictureYet();
         return result;
     }
     try {
-        const QList<PhotoPicture> pictures = buildPhotoPictures(
-            frame, options, request, photoOutputSize(outputSizes, settings.imageOutResolution));
+        const QList<PhotoPicture> pictures =
+            buildPhotoPictures(frame, options, request, photoOutputSize(outputSizes, settings.imageOutResolution));
         if (pictures.isEmpty())
             return result;
 
         const QString suffix = photoSuffix(settings.imageCodec, options.saveAsTiff);
         if (!canWriteImageFormat(suffix)) {
-            result.errors << QStringLiteral("不支持的图片格式“%1”，照片未保存").arg(suffix);
+            result.errors << QCoreApplication::translate("Photo", "不支持的图片格式“%1”，照片未保存").arg(suffix);
             return result;
         }
         const QString directory = QDir(settings.workDirectory()).absolutePath();
@@ -240,11 +245,13 @@ PhotoResult capturePhotos(const cv::Mat &frame, const PhotoOptions &options, con
                 result.errors << outcome.error;
         }
     } catch (const cv::Exception &e) {
-        result.errors << QStringLiteral("处理画面时出错，照片未保存：%1").arg(QString::fromStdString(e.what()));
+        result.errors << QCoreApplication::translate("Photo", "处理画面时出错，照片未保存：%1")
+                             .arg(QString::fromStdString(e.what()));
     } catch (const std::bad_alloc &) {
-        result.errors << QStringLiteral("内存不足，照片未保存");
+        result.errors << QCoreApplication::translate("Photo", "内存不足，照片未保存");
     } catch (const std::exception &e) {
-        result.errors << QStringLiteral("拍照时出错，照片未保存：%1").arg(QString::fromLocal8Bit(e.what()));
+        result.errors
+            << QCoreApplication::translate("Photo", "拍照时出错，照片未保存：%1").arg(QString::fromLocal8Bit(e.what()));
     }
     return result;
 }

@@ -166,8 +166,8 @@ int writeAndSync(int fd, const QByteArray &bytes)
     return 0;
 }
 
-// Moves the finished file to `finalPath` unless that name is taken. Returns 0,
-// EEXIST when the name is taken, or another errno value.
+} // namespace
+
 int claimName(const QString &tempPath, const QString &finalPath)
 {
     const QByteArray from = nativePath(tempPath);
@@ -189,6 +189,8 @@ int claimName(const QString &tempPath, const QString &finalPath)
     ::unlink(to.constData());
     return renameError;
 }
+
+namespace {
 
 // Moves the finished temporary file to the first candidate name that is free;
 // the temporary file is gone afterwards either way.

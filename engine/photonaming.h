@@ -51,6 +51,10 @@ SaveOutcome saveImageAsNewFile(const QImage &picture, const QString &directory, 
 // first, then the first free candidate name.
 SaveOutcome saveBytesAsNewFile(const QByteArray &bytes, const QString &directory, const NameCandidates &names);
 
+// Moves a finished file to `finalPath` unless that name is taken: an existing
+// file is never replaced. Returns 0, EEXIST when the name is taken, or another errno value.
+int claimName(const QString &tempPath, const QString &finalPath);
+
 // For writers that need a path of their own: creates an empty hidden file in
 // `directory` whose name ends in ".<suffix>". Empty (and `error` set) on failure.
 QString createTemporaryPath(const QString &directory, const QString &suffix, QString *error);

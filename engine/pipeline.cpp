@@ -411,20 +411,23 @@ void applyShootingType(const cv::Mat &in, cv::Mat &out, int shootingType, bool a
     out = shootingTypePicture(in, grey, shootingType, {}, allowWideKernel);
 }
 
-void drawDocumentOutlines(cv::Mat &picture, const std::vector<cv::RotatedRect> &rects, bool singleMode)
+void drawDocumentOutlines(cv::Mat &picture, const std::vector<cv::RotatedRect> &rects, bool singleMode,
+                          double scale)
 {
     // On a one-channel picture only the first component counts: black.
     const cv::Scalar colour = singleMode ? kSingleOutlineColour : kMultipleOutlineColour;
+    const int thickness = std::max(1, cvRound(kOutlineThickness / scale));
+    const auto shrink = static_cast<float>(1.0 / scale);
     for (const auto &rect : rects) {
         if (!isDrawable(rect))
             continue;
         cv::Point2f corners[4];
         rect.points(corners);
         for (int i = 0; i < 4; ++i) {
-            const cv::Point2f &a = corners[i];
-            const cv::Point2f &b = corners[(i + 1) % 4];
+            const cv::Point2f a = corners[i] * shrink;
+            const cv::Point2f b = corners[(i + 1) % 4] * shrink;
             cv::line(picture, cv::Point(cvRound(a.x), cvRound(a.y)), cv::Point(cvRound(b.x), cvRound(b.y)), colour,
-                     kOutlineThickness, cv::LINE_8, 0);
+                     thickness, cv::LINE_8, 0);
         }
     }
 }

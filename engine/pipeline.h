@@ -31,8 +31,11 @@ void applyShootingType(const cv::Mat &in, cv::Mat &out, int shootingType, bool a
 // filter, so that tests can check both.
 void adaptiveThresholdRows(const cv::Mat &grey, cv::Range rows, cv::Mat &mask, bool allowWideKernel = true);
 
-// Draws each rectangle larger than the document limit: green in single mode, red otherwise.
-void drawDocumentOutlines(cv::Mat &picture, const std::vector<cv::RotatedRect> &rects, bool singleMode);
+// Draws each rectangle larger than the document limit: green in single mode,
+// red otherwise. On a picture shrunk `scale` times from the frame the
+// rectangles were found in, they and their lines shrink with it.
+void drawDocumentOutlines(cv::Mat &picture, const std::vector<cv::RotatedRect> &rects, bool singleMode,
+                          double scale = 1.0);
 
 // Shooting type, then outlines when asked for; returns what the detector found
 // in modes 1 and 2 (nothing in other modes). `in` is never changed: outlines on

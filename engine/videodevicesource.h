@@ -22,6 +22,7 @@ public:
     void release() override;
     bool isVideo4Linux() const override { return true; }
     int lastError() const override { return m_error; }
+    bool keepJpegBytes() override;
 
 private:
     int m_device;

@@ -3,6 +3,7 @@
 #include "ui_mainwindowqcamera.h"
 
 #include "app/cache.h"
+#include "app/logging.h"
 #include "engine/imageprocessing.h"
 #include "mainwindow/shuttersound.h"
 #include "mainwindow/startup.h"
@@ -15,7 +16,6 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -24,6 +24,10 @@
 #include <QStyleOption>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <iterator>
+#include <limits>
 
 namespace {
 
@@ -53,11 +57,19 @@ const QString kShootingButtonStyle =
                    "background-repeat: no-repeat;background-position: top ;");
 
 constexpr int kMillisecondsPerSecond = 1000;
+// The longest interval a timer can be given, in whole seconds.
+constexpr int kMaxShootingSeconds = std::numeric_limits<int>::max() / kMillisecondsPerSecond;
 constexpr int kCheckedState = Qt::Checked;
 
 QString appPath(const QString &relative)
 {
     return Cache::config->appDirPath + relative;
+}
+
+// Recordings are reported as results too, but only photographs go into documents.
+bool isRecording(const QString &path)
+{
+    return path.endsWith(QLatin1String(".avi"), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -67,6 +79,9 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
 {
     Config *config = Cache::config;
     m_ui->setupUi(this);
+    m_session = new ImageProcessing(this);
+    m_ui->video->setSession(m_session);
+    m_session->begin();
     m_ui->lbUserWorkDir_2->setText(config->userDocumentsLocation);
     connect(m_ui->video, &QCameraView::sendTakePhotoImageSignal, this, &MainWindowQCamera::takePhotoImage);
     connect(m_ui->video, &QCameraView::warningSignal, this, &MainWindowQCamera::previewWarning);
@@ -80,9 +95,11 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
             &MainWindowQCamera::reConfigVideoSetting);
 
     m_cameraViewDialog = new CameraViewDialog(this);
-    connect(m_cameraViewDialog, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
     m_cameraViewDialog1 = new CameraViewDialog(this);
-    connect(m_cameraViewDialog1, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
+    for (CameraViewDialog *dialog : {m_cameraViewDialog, m_cameraViewDialog1}) {
+        connect(dialog, &CameraViewDialog::closeView, this, &MainWindowQCamera::changePaintingResolution);
+        connect(dialog, &CameraViewDialog::closeView, this, [this, dialog] { releaseSecondarySession(dialog); });
+    }
 
     m_imageMergingDialog = new ImageMergingDialog(this);
     connect(m_imageMergingDialog, &ImageMergingDialog::takePhotoSignals, this,
@@ -98,10 +115,9 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
             &ImageSavePDFOrTiffDialog::refreshSwitches);
     // Book scanning: while the dialog asks for it the capture thread watches
     // for page turns, and each new page is shot as the dialog's "拍摄" would.
-    ImageProcessing *capture = m_ui->video->captureThread();
-    connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::watchPageTurnsSignal, capture,
+    connect(m_imageSavePdfOrTiffDialog, &ImageSavePDFOrTiffDialog::watchPageTurnsSignal, m_session,
             &ImageProcessing::setWatchPageTurns);
-    connect(capture, &ImageProcessing::pageTurnedSignal, this, &MainWindowQCamera::pageTurned);
+    connect(m_session, &ImageProcessing::pageTurnedSignal, this, &MainWindowQCamera::pageTurned);
 
     m_thumbnails = new ThumbnailLoader(this);
     connect(m_thumbnails, &ThumbnailLoader::loaded, this, [this](quint64 ticket, const QImage &picture) {
@@ -177,6 +193,12 @@ MainWindowQCamera::MainWindowQCamera(QWidget *parent)
 MainWindowQCamera::~MainWindowQCamera()
 {
     finishCaptureWork();
+    // The sessions go before the widgets showing them; none waits for a camera stuck in a read.
+    for (CameraViewDialog *dialog : {m_cameraViewDialog, m_cameraViewDialog1})
+        releaseSecondarySession(dialog);
+    m_ui->video->setSession(nullptr);
+    ImageProcessing::dispose(m_session);
+    m_session = nullptr;
     if (m_constructed)
         Cache::config->save();
 }
@@ -206,6 +228,12 @@ void MainWindowQCamera::previewWarning(const QString &text)
         m_videoRecording = false;
         showRecordingIdle();
     }
+    // Each tick would fail again for the same reason, with a box of its own.
+    if (m_timedShooting) {
+        stopTimedShooting();
+        warn(tr("定时拍摄已停止：\n%1").arg(text));
+        return;
+    }
     warn(text);
 }
 
@@ -230,17 +258,23 @@ void MainWindowQCamera::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+void MainWindowQCamera::stopTimedShooting()
+{
+    m_shootingTimer->stop();
+    m_timedShooting = false;
+    m_ui->btnShootingTime->setText(tr("\n\n定时"));
+    m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
+    m_ui->lb_video_tip->hide();
+}
+
 void MainWindowQCamera::finishCaptureWork()
 {
-    if (m_timedShooting) {
-        m_shootingTimer->stop();
-        m_timedShooting = false;
-        m_ui->btnShootingTime->setText(tr("\n\n定时"));
-    }
+    if (m_timedShooting)
+        stopTimedShooting();
     if (m_videoRecording) {
         m_videoRecording = false;
         m_ui->btnShootingVideo->setText(tr("\n\n录像"));
-        qDebug() << "recording ended at close:" << m_ui->video->recordingFilePath();
+        qCDebug(lcRecording) << "recording ended at close:" << m_ui->video->recordingFilePath();
         m_ui->video->recordEnd();
     }
 }
@@ -304,6 +338,12 @@ void MainWindowQCamera::on_btnShooting_clicked()
 
 void MainWindowQCamera::onShootingTimer()
 {
+    // A slow disk must not pile up requests, nor a failure come twice.
+    if (m_timedPhotoPending) {
+        qCDebug(lcCapture) << "timed photograph skipped: the last one is still being written";
+        return;
+    }
+    m_timedPhotoPending = true;
     takePhoto();
 }
 
@@ -311,29 +351,26 @@ void MainWindowQCamera::on_btnShootingTime_clicked()
 {
     if (checkShootingVideo())
         return;
-    closeVisible({m_imageMergingDialog, m_imageSavePdfOrTiffDialog});
-    if (!m_timedShooting) {
-        // A zero interval would fire on every pass of the event loop.
-        const int seconds = Cache::config->imageShootingTime;
-        if (seconds <= 0) {
-            warn(tr("定时拍照时间间隔为%1秒，无法定时拍摄。请在“设置”中把“定时拍照时间间隔(秒)”设为大于0的秒数。")
-                     .arg(seconds));
-            return;
-        }
+    // Refused before anything changes: a zero interval would fire on every
+    // pass of the event loop.
+    const int seconds = Cache::config->imageShootingTime;
+    if (!m_timedShooting && seconds <= 0) {
+        warn(tr("定时拍照时间间隔为%1秒，无法定时拍摄。请在“设置”中把“定时拍照时间间隔(秒)”设为大于0的秒数。")
+                 .arg(seconds));
+        return;
     }
+    closeVisible({m_imageMergingDialog, m_imageSavePdfOrTiffDialog});
 
     if (m_timedShooting) {
-        m_shootingTimer->stop();
-        m_ui->btnShootingTime->setText(tr("\n\n定时"));
-        m_ui->lb_video_tip->setText(tr("视频加载中，请稍候......"));
-        m_ui->lb_video_tip->hide();
-    } else {
-        m_ui->btnShootingTime->setText(tr("\n\n拍照中"));
-        m_ui->lb_video_tip->setText(tr("定时拍照中......"));
-        m_ui->lb_video_tip->show();
-        m_shootingTimer->start(Cache::config->imageShootingTime * kMillisecondsPerSecond);
+        stopTimedShooting();
+        return;
     }
-    m_timedShooting = !m_timedShooting;
+    m_ui->btnShootingTime->setText(tr("\n\n拍照中"));
+    m_ui->lb_video_tip->setText(tr("定时拍照中......"));
+    m_ui->lb_video_tip->show();
+    m_timedPhotoPending = false;
+    m_shootingTimer->start(std::min(seconds, kMaxShootingSeconds) * kMillisecondsPerSecond);
+    m_timedShooting = true;
 }
 
 void MainWindowQCamera::on_btnShootingVideo_clicked()
@@ -365,11 +402,18 @@ void MainWindowQCamera::on_btnShootingVideo_clicked()
 
 void MainWindowQCamera::takePhotoImage(QList<QString> paths, int kind)
 {
-    // Documents a dialog wrote (kind 1) are never fed back into a dialog.
-    if (m_imageMergingDialog->isVisible() && kind == 0)
-        m_imageMergingDialog->setImage(paths);
-    if (m_imageSavePdfOrTiffDialog->isVisible() && kind == 0)
-        m_imageSavePdfOrTiffDialog->setImage(paths);
+    // Documents a dialog wrote (kind 1) and recordings are never fed into a dialog.
+    QList<QString> photographs;
+    if (kind == 0)
+        std::copy_if(paths.cbegin(), paths.cend(), std::back_inserter(photographs),
+                     [](const QString &path) { return !isRecording(path); });
+    // Every photograph request ends in one report, empty when it failed.
+    if (kind == 0 && photographs.size() == paths.size())
+        m_timedPhotoPending = false;
+    if (m_imageMergingDialog->isVisible() && !photographs.isEmpty())
+        m_imageMergingDialog->setImage(photographs);
+    if (m_imageSavePdfOrTiffDialog->isVisible() && !photographs.isEmpty())
+        m_imageSavePdfOrTiffDialog->setImage(photographs);
 
     int previous = m_nextSlot - 1;
     int lastFilled = 0;
@@ -441,7 +485,7 @@ void MainWindowQCamera::buttonGroupCorrectionClicked(int id)
     const bool refused = checkShootingVideo();
     // Custom correction is never passed on; a refused or ignored choice must not stay on show.
     if (refused || id == 3) {
-        if (QAbstractButton *inForce = m_correctionGroup->button(m_ui->video->captureThread()->cameraCorrection()))
+        if (QAbstractButton *inForce = m_correctionGroup->button(m_session->cameraCorrection()))
             inForce->setChecked(true);
         return;
     }
@@ -451,7 +495,7 @@ void MainWindowQCamera::buttonGroupCorrectionClicked(int id)
 void MainWindowQCamera::buttonGroupShootingTypeClicked(int id)
 {
     if (checkShootingVideo()) {
-        if (QAbstractButton *inForce = m_shootingTypeGroup->button(m_ui->video->captureThread()->cameraShootType()))
+        if (QAbstractButton *inForce = m_shootingTypeGroup->button(m_session->cameraShootType()))
             inForce->setChecked(true);
         return;
     }
@@ -487,7 +531,8 @@ void MainWindowQCamera::on_cbSaveTiffImage_2_stateChanged(int state)
 
 void MainWindowQCamera::on_btnOpenUserWorkDir_2_clicked()
 {
-    const QString directory = Cache::config->userDocumentsLocation;
+    // Where files actually go: an empty setting means the default folder.
+    const QString directory = Cache::config->snapshot().workDirectory();
     if (!QDir(directory).exists())
         QDir().mkpath(directory);
     QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(directory).absolutePath()));
@@ -495,7 +540,7 @@ void MainWindowQCamera::on_btnOpenUserWorkDir_2_clicked()
 
 void MainWindowQCamera::on_btnSelectWorkDir_2_clicked()
 {
-    const QString chosen = m_directoryChooser(this, Cache::config->userDocumentsLocation);
+    const QString chosen = m_directoryChooser(this, Cache::config->snapshot().workDirectory());
     if (chosen.isEmpty())
         return;
     Cache::config->update([&chosen](ConfigValues &v) { v.userDocumentsLocation = chosen; });
@@ -593,10 +638,23 @@ void MainWindowQCamera::toggleSecondaryDialog(CameraViewDialog *dialog, int came
         dialog->close();
         return;
     }
+    auto *session = new ImageProcessing(this);
+    m_secondarySessions.insert(dialog, session);
+    dialog->view()->setSession(session);
+    session->begin();
     dialog->SetCamera(index);
     dialog->show();
     dialog->move(pos() + QPoint(kSecondaryDialogDx, kSecondaryDialogDy));
     changePaintingResolution(true);
+}
+
+void MainWindowQCamera::releaseSecondarySession(CameraViewDialog *dialog)
+{
+    ImageProcessing *session = m_secondarySessions.take(dialog);
+    if (!session)
+        return;
+    dialog->view()->setSession(nullptr);
+    ImageProcessing::dispose(session);
 }
 
 void MainWindowQCamera::on_btnSecCamCon_2_clicked()

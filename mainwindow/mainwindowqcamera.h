@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -11,6 +12,7 @@
 
 class CameraViewDialog;
 class ImageMergingDialog;
+class ImageProcessing;
 class ImageSavePDFOrTiffDialog;
 class QButtonGroup;
 class QLabel;
@@ -91,14 +93,20 @@ private:
     void showRecordingIdle();
     QLabel *thumbnail(int slot) const;
     void toggleSecondaryDialog(CameraViewDialog *dialog, int camerasRequired);
+    // Ends the capture session of a secondary dialog that has closed.
+    void releaseSecondarySession(CameraViewDialog *dialog);
     // Closes each dialog of the list that is visible, in order.
     static void closeVisible(std::initializer_list<QDialog *> dialogs);
     // Shows one document dialog freshly emptied, closing the other; a second press closes it.
     void toggleDocumentDialog(QDialog *shown, QDialog *other);
+    void stopTimedShooting();
     // Ends a running recording (reporting its files) and stops timed shooting.
     void finishCaptureWork();
 
     std::unique_ptr<Ui_MainWindowQCamera> m_ui;
+    // The main camera's capture session, and one per secondary dialog while it is open.
+    ImageProcessing *m_session = nullptr;
+    QHash<CameraViewDialog *, ImageProcessing *> m_secondarySessions;
     SettingDialog *m_settingDialog = nullptr;
     CameraViewDialog *m_cameraViewDialog = nullptr;
     CameraViewDialog *m_cameraViewDialog1 = nullptr;
@@ -115,6 +123,8 @@ private:
     QList<quint64> m_slotTickets;
     bool m_constructed = false;
     bool m_timedShooting = false;
+    // A timed photograph was asked for and has not been reported yet.
+    bool m_timedPhotoPending = false;
     bool m_videoRecording = false;
     ShutterSound *m_shutterSound = nullptr;
     DirectoryChooser m_directoryChooser;

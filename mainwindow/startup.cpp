@@ -2,9 +2,14 @@
 
 #include "app/cache.h"
 #include "app/discovery.h"
+#include "app/logging.h"
+#include "app/runninginstance.h"
+#include "app/terminationsignals.h"
+#include "recording/leftovers.h"
 
 #include <QApplication>
-#include <QDebug>
+#include <QDateTime>
+#include <QDir>
 #include <QImageWriter>
 #include <QMessageBox>
 #include <QPixmap>
@@ -14,8 +19,17 @@
 
 int runVorlant(QApplication &app, DeviceProbe &probe, const std::optional<QString> &cameraFiles)
 {
-    qDebug() << "this is vorlant program";
-    qDebug() << QApplication::applicationDirPath();
+    // Made first, so that a signal during start-up ends it as well. Ending
+    // is closing every window: the main window completes a recording, stops
+    // timed shooting and writes the settings as it goes.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+
+    qCDebug(lcStartup) << "this is vorlant program";
+    qCDebug(lcStartup) << QApplication::applicationDirPath();
 
     Cache::cameras->append(discoverAll(probe, cameraFiles));
     Config *config = Cache::config;
@@ -32,6 +46,12 @@ int runVorlant(QApplication &app, DeviceProbe &probe, const std::optional<QStrin
     for (const QByteArray &format : QImageWriter::supportedImageFormats())
         config->imageFormats.append(QString::fromLatin1(format));
 
+    // What a crash left in the work folder is looked for before this run can
+    // add anything there; another copy's work in progress is left alone.
+    const RunningInstance running;
+    const QString workFolder = QDir(config->snapshot().workDirectory()).absolutePath();
+    LeftoverRecovery recovery(findLeftovers(workFolder, QDateTime::currentDateTime(), running.othersRunning()));
+
     auto splash = std::make_unique<QSplashScreen>();
     splash->setPixmap(QPixmap(config->appDirPath + QStringLiteral("/Resources/vorlant.png")));
     splash->show();
@@ -43,7 +63,15 @@ int runVorlant(QApplication &app, DeviceProbe &probe, const std::optional<QStrin
     splash->finish(window.get());
     splash.reset();
 
-    const int result = app.exec();
+    QObject::connect(&recovery, &LeftoverRecovery::finishedSignal, window.get(), [&recovery, &window] {
+        const QString message = recoveryMessage(recovery.report());
+        if (!message.isEmpty())
+            QMessageBox::warning(window.get(), QCoreApplication::translate("MainWindowQCamera", "警告"), message);
+    });
+    recovery.start();
+
+    // A signal that came before the event loop could hear it.
+    const int result = TerminationSignals::received() ? 0 : app.exec();
     window.reset();
     return result;
 }

@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <fcntl.h>
@@ -63,6 +64,8 @@ int MjpegAviWriter::writeCallback(void *opaque, uint8_t *buffer, int size)
     auto *self = static_cast<MjpegAviWriter *>(opaque);
     if (self->m_failed)
         return AVERROR(self->m_errno ? self->m_errno : EIO);
+    if (self->m_observer)
+        self->m_observer(size);
     const uint8_t *data = buffer;
     qint64 left = size;
     while (left > 0) {
@@ -155,13 +158,27 @@ bool MjpegAviWriter::open(const QString &path, cv::Size frameSize, double frames
     return true;
 }
 
-bool MjpegAviWriter::writeFrame(const std::vector<uchar> &jpeg)
+bool MjpegAviWriter::writeFrame(const uchar *jpeg, size_t size)
+{
+    if (size == 0 || size > static_cast<size_t>(INT_MAX))
+        return failWith(EINVAL, tr("录像画面无法写入"));
+    return writePacket(jpeg, size);
+}
+
+bool MjpegAviWriter::writeRepeat()
+{
+    if (m_frames == 0)
+        return failWith(EINVAL, tr("录像画面无法写入"));
+    return writePacket(nullptr, 0);
+}
+
+bool MjpegAviWriter::writePacket(const uchar *data, size_t size)
 {
     if (!m_format || m_failed)
         return false;
     // The muxer does not take the packet over: it points at the caller's bytes.
-    m_packet->data = const_cast<uint8_t *>(jpeg.data());
-    m_packet->size = static_cast<int>(jpeg.size());
+    m_packet->data = const_cast<uint8_t *>(data);
+    m_packet->size = static_cast<int>(size);
     m_packet->stream_index = 0;
     m_packet->pts = m_frames;
     m_packet->dts = m_frames;

@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <functional>
 #include <vector>
 
 struct AVFormatContext;
@@ -17,9 +18,13 @@ struct AVPacket;
 // leaves a file that plays up to its last frame.
 class MjpegAviWriter {
 public:
-    // Dirty data is pushed to the disk every this many bytes, so the sync at
-    // the end of a file is short.
-    static constexpr qint64 kSyncBytes = qint64(64) << 20;
+    // Dirty data is pushed to the disk every this many bytes, and the range
+    // before waited for: a slow disk holds up the writing, not the end of the
+    // file, whose last sync has at most two ranges to wait for.
+    static constexpr qint64 kSyncBytes = qint64(2) << 20;
+    // Told the size of every write before it reaches the file; tests stand
+    // in a slow disk with it.
+    using WriteObserver = std::function<void(qint64 bytes)>;
 
     MjpegAviWriter() = default;
     // A file still open is closed as it stands.
@@ -29,8 +34,13 @@ public:
 
     // Creates `path`, which must not exist yet, and writes the header.
     bool open(const QString &path, cv::Size frameSize, double framesPerSecond);
-    // Appends one frame of these JPEG bytes; the same bytes may be written again as a repeat.
-    bool writeFrame(const std::vector<uchar> &jpeg);
+    // Appends one frame of these JPEG bytes.
+    bool writeFrame(const uchar *jpeg, size_t size);
+    bool writeFrame(const std::vector<uchar> &jpeg) { return writeFrame(jpeg.data(), jpeg.size()); }
+    // Appends a frame that repeats the one before as an empty chunk, which
+    // players show as the previous picture again. Not as a file's first frame.
+    bool writeRepeat();
+    void setWriteObserver(WriteObserver observer) { m_observer = std::move(observer); }
     // Whether the file system has room for one more frame of this size and the closing index.
     bool hasRoomFor(qint64 frameBytes) const;
     // Writes the closing index, syncs and closes.
@@ -52,6 +62,7 @@ private:
     bool syncAsWeGo();
     bool closeFile();
     bool failWith(int error, const QString &what);
+    bool writePacket(const uchar *data, size_t size);
     void releaseMuxer();
 
     int m_fd = -1;
@@ -67,4 +78,5 @@ private:
     qint64 m_frames = 0;
     QString m_error;
     int m_errno = 0;
+    WriteObserver m_observer;
 };

@@ -1,9 +1,9 @@
 #include "recording/videorecorder.h"
 
+#include "app/logging.h"
+#include "engine/photonaming.h"
 #include "sanitizers/tsanhandover.h"
-#include "recording/mjpegaviwriter.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -44,7 +44,7 @@ void syncDirectory(const QString &directory)
     if (fd < 0)
         return;
     if (::fsync(fd) != 0)
-        qDebug() << "recording: directory sync failed:" << std::strerror(errno);
+        qCDebug(lcRecording) << "directory sync failed:" << std::strerror(errno);
     ::close(fd);
 }
 
@@ -90,7 +90,12 @@ QString VideoRecorder::temporaryName(int index) const
 
 bool VideoRecorder::start(cv::Size frameSize)
 {
-    if (m_worker.joinable() || m_stopRequested) {
+    bool stopped = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        stopped = m_stopping;
+    }
+    if (m_worker.joinable() || stopped) {
         m_startError = tr("录像已经开始。");
         return false;
     }
@@ -110,30 +115,44 @@ bool VideoRecorder::start(cv::Size frameSize)
     return true;
 }
 
-int VideoRecorder::framesDue() const
+qint64 VideoRecorder::dueLocked() const
 {
-    if (!m_clock.isValid() || m_stopRequested)
+    if (!m_clock.isValid() || m_stopping)
         return 0;
     // Frame n covers [n / fps, (n + 1) / fps): by now frames 0 .. elapsed * fps are due.
     const qint64 due = static_cast<qint64>(static_cast<double>(m_clock.nsecsElapsed()) * kFramesPerSecond / 1e9) + 1;
-    return static_cast<int>(std::max<qint64>(0, due - m_framesHanded));
+    return std::max<qint64>(0, due - m_framesHanded);
+}
+
+int VideoRecorder::framesDue() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(dueLocked());
 }
 
 void VideoRecorder::addFrame(const cv::Mat &frame)
 {
-    const int due = framesDue();
-    if (due <= 0 || frame.empty())
+    CapturedFrame captured;
+    captured.data = frame;
+    captured.size = frame.size();
+    addFrame(captured);
+}
+
+void VideoRecorder::addFrame(const CapturedFrame &frame)
+{
+    if (frame.empty())
         return;
-    m_framesHanded += due;
-    // The capture thread never reads into a buffer someone else holds, so the same buffer is the same picture.
-    const bool samePicture = frame.data == m_lastHanded.data && frame.u == m_lastHanded.u;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_done)
+        const qint64 due = dueLocked();
+        if (m_done || due <= 0)
             return;
-        if (m_encoderBusy || samePicture) {
+        m_framesHanded += due;
+        // A capture loop never reads into data someone else holds, so the same data is the same picture.
+        const bool samePicture = m_handedAny && frame.data.data == m_lastHanded.data && frame.data.u == m_lastHanded.u;
+        if (m_writerBusy || samePicture) {
             // Frames after a picture still waiting are its own; otherwise they
-            // repeat whatever the encoder finishes last.
+            // repeat whatever the writer finishes last.
             if (!m_picture.empty())
                 m_pictureFrames += due;
             else
@@ -141,10 +160,14 @@ void VideoRecorder::addFrame(const cv::Mat &frame)
             if (!samePicture)
                 ++m_skipped;
         } else {
+            // Frames owed from before this picture came repeat the one before it.
+            const qint64 before = m_handedAny ? due - 1 : 0;
+            m_lastFrames += before;
             m_picture = frame;
-            m_pictureFrames = due;
-            m_encoderBusy = true;
-            m_lastHanded = frame;
+            m_pictureFrames = due - before;
+            m_writerBusy = true;
+            m_lastHanded = frame.data;
+            m_handedAny = true;
         }
     }
     m_wake.notify_one();
@@ -152,11 +175,21 @@ void VideoRecorder::addFrame(const cv::Mat &frame)
 
 void VideoRecorder::stop()
 {
-    m_stopRequested = true;
-    m_lastHanded.release();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping)
+            return;
+        // The files run up to this moment: what is owed repeats the last picture.
+        if (m_handedAny) {
+            const qint64 due = dueLocked();
+            m_framesHanded += due;
+            if (!m_picture.empty())
+                m_pictureFrames += due;
+            else
+                m_lastFrames += due;
+        }
         m_stopping = true;
+        m_lastHanded.release();
     }
     m_wake.notify_one();
 }
@@ -206,33 +239,32 @@ void VideoRecorder::work()
     errno = 0;
     const int niceness = ::getpriority(PRIO_PROCESS, self);
     if (errno == 0 && ::setpriority(PRIO_PROCESS, self, niceness + kEncoderNiceness) != 0)
-        qDebug() << "recording: encoder priority unchanged:" << std::strerror(errno);
+        qCDebug(lcRecording) << "encoder priority unchanged:" << std::strerror(errno);
     for (;;) {
-        cv::Mat picture;
+        CapturedFrame picture;
         qint64 pictureFrames = 0;
         qint64 lastFrames = 0;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_wake.wait(lock, [this] { return m_stopping || !m_picture.empty() || m_lastFrames > 0; });
             lastFrames = std::exchange(m_lastFrames, 0);
-            picture = std::exchange(m_picture, cv::Mat());
+            picture = std::exchange(m_picture, CapturedFrame());
             pictureFrames = std::exchange(m_pictureFrames, 0);
             if (picture.empty() && lastFrames == 0)
                 break; // stopping, and everything handed over is written
         }
-        if (!writeFrames(lastFrames))
+        if (!writeRepeats(lastFrames))
             break;
         if (picture.empty())
             continue;
-        const bool encoded = encode(picture);
-        picture.release();
-        qint64 meanwhile = 0;
+        // Frames that come due meanwhile repeat this picture, on the next pass.
+        const bool written = prepare(picture) && writePicture() && writeRepeats(pictureFrames - 1);
+        picture = CapturedFrame();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            meanwhile = std::exchange(m_lastFrames, 0);
-            m_encoderBusy = false;
+            m_writerBusy = false;
         }
-        if (!encoded || !writeFrames(pictureFrames + meanwhile))
+        if (!written)
             break;
     }
 
@@ -246,37 +278,45 @@ void VideoRecorder::work()
         failure += kept.isEmpty() ? tr("\n没有保存下录像。") : tr("\n已保存的录像：\n%1").arg(kept.join('\n'));
         if (!lastWhole && QFileInfo::exists(partTemporary))
             failure += tr("\n未完成的录像保留为 %1").arg(QDir::toNativeSeparators(partTemporary));
-        qDebug() << "recording:" << failure;
+        qCDebug(lcRecording) << failure;
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_failure = failure;
         m_done = true;
-        m_picture.release();
+        m_picture = CapturedFrame();
+        m_lastHanded.release();
     }
     m_doneWake.notify_all();
     tsanhandover::CrossThreadEmit handOver;
     emit finishedSignal();
 }
 
-bool VideoRecorder::encode(const cv::Mat &frame)
+// Makes the picture's JPEG bytes the last picture: the camera's own when
+// they are of the recording's size, else the picture encoded.
+bool VideoRecorder::prepare(const CapturedFrame &frame)
 {
+    if (frame.jpeg && frame.size == m_frameSize) {
+        m_lastJpeg = frame.data;
+        return true;
+    }
     QElapsedTimer clock;
     clock.start();
     const double cpuStart = threadCpuMs();
-    cv::Mat picture = frame;
+    std::vector<uchar> encoded;
     try {
+        cv::Mat picture = frame.decoded();
         if (picture.type() == CV_8UC1)
             cv::cvtColor(picture, picture, cv::COLOR_GRAY2BGR);
         else if (picture.type() == CV_8UC4)
             cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
         // A file holds one size only; a camera reopened at another size is scaled to it.
-        if (picture.size() != m_frameSize) {
+        if (!picture.empty() && picture.size() != m_frameSize) {
             const bool shrinks = picture.cols > m_frameSize.width || picture.rows > m_frameSize.height;
             cv::resize(picture, picture, m_frameSize, 0, 0, shrinks ? cv::INTER_AREA : cv::INTER_LINEAR);
         }
         if (picture.type() != CV_8UC3
-            || !cv::imencode(".jpg", picture, m_lastJpeg, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality})) {
+            || !cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality})) {
             m_failure = tr("录像画面的格式无法写入，录像已停止。");
             return false;
         }
@@ -284,6 +324,9 @@ bool VideoRecorder::encode(const cv::Mat &frame)
         m_failure = tr("录像画面无法编码，录像已停止：%1").arg(QString::fromLocal8Bit(e.what()));
         return false;
     }
+    m_lastJpeg = cv::Mat();
+    m_encoded.swap(encoded);
+    m_lastJpeg = cv::Mat(1, static_cast<int>(m_encoded.size()), CV_8UC1, m_encoded.data());
     const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
     const double cpuMs = threadCpuMs() - cpuStart;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -292,28 +335,62 @@ bool VideoRecorder::encode(const cv::Mat &frame)
     return true;
 }
 
-bool VideoRecorder::writeFrames(qint64 count)
+bool VideoRecorder::startFrame(qint64 bytes)
 {
-    for (qint64 i = 0; i < count; ++i) {
-        if (partFull()) {
-            QString error;
-            if (!completePart() || !openPart(&error)) {
-                if (m_failure.isEmpty())
-                    m_failure = error;
+    if (partFull()) {
+        QString error;
+        if (!completePart() || !openPart(&error)) {
+            if (m_failure.isEmpty())
+                m_failure = error;
+            return false;
+        }
+    }
+    if (!m_writer->hasRoomFor(bytes)) {
+        // Stop while the closing index still fits, so this file ends whole.
+        m_failure = tr("磁盘空间不足，录像已停止。");
+        return false;
+    }
+    return true;
+}
+
+bool VideoRecorder::writeFailed()
+{
+    const int error = m_writer->errorNumber();
+    m_failure = diskFull(error) ? tr("磁盘空间不足，录像已停止。\n%1").arg(m_writer->errorString())
+                                : tr("录像写入失败，录像已停止。\n%1").arg(m_writer->errorString());
+    return false;
+}
+
+bool VideoRecorder::writePicture()
+{
+    const auto bytes = static_cast<qint64>(m_lastJpeg.total());
+    if (!startFrame(bytes))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    if (!m_writer->writeFrame(m_lastJpeg.ptr(), m_lastJpeg.total()))
+        return writeFailed();
+    ++m_writtenPictures;
+    if (clock.elapsed() > kSlowestPictureMs) {
+        // The picture is in the file, which ends whole; waiting on would only
+        // leave the user at a window that does not answer.
+        m_failure = tr("磁盘写入太慢，跟不上录像，录像已停止。请录制到更快的磁盘。");
+        return false;
+    }
+    return true;
+}
+
+bool VideoRecorder::writeRepeats(qint64 count)
+{
+    for (qint64 i = 0; i < count && !m_lastJpeg.empty(); ++i) {
+        if (!startFrame(0))
+            return false;
+        // A new file starts with the picture itself: an empty chunk there would repeat nothing.
+        if (m_writer->frames() == 0) {
+            if (!writePicture())
                 return false;
-            }
-        }
-        const auto bytes = static_cast<qint64>(m_lastJpeg.size());
-        if (!m_writer->hasRoomFor(bytes)) {
-            // Stop while the closing index still fits, so this file ends whole.
-            m_failure = tr("磁盘空间不足，录像已停止。");
-            return false;
-        }
-        if (!m_writer->writeFrame(m_lastJpeg)) {
-            const int error = m_writer->errorNumber();
-            m_failure = diskFull(error) ? tr("磁盘空间不足，录像已停止。\n%1").arg(m_writer->errorString())
-                                        : tr("录像写入失败，录像已停止。\n%1").arg(m_writer->errorString());
-            return false;
+        } else if (!m_writer->writeRepeat()) {
+            return writeFailed();
         }
     }
     return true;
@@ -339,6 +416,7 @@ bool VideoRecorder::openPart(QString *error)
     }
     const QString temporary = temporaryName(index);
     auto writer = std::make_unique<MjpegAviWriter>();
+    writer->setWriteObserver(m_observer);
     if (!writer->open(temporary, m_frameSize, kFramesPerSecond)) {
         *error = tr("无法创建录像文件 %1\n%2").arg(QDir::toNativeSeparators(finalName(index)), writer->errorString());
         writer.reset();
@@ -377,19 +455,25 @@ bool VideoRecorder::completePart()
         QFile::remove(m_partTemporary);
         return true;
     }
-    // QFile::rename refuses an existing target, so a name taken meanwhile is skipped.
+    // A name taken meanwhile (by another recording, or a link where a file
+    // is missing) is skipped for the next one; nothing is ever replaced.
     for (int index = m_partIndex; index < m_partIndex + kNameAttempts; ++index) {
         const QString target = finalName(index);
         if (QFileInfo::exists(target))
             continue;
-        if (QFile::rename(m_partTemporary, target)) {
-            syncDirectory(m_directory);
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_completed << target;
-            m_nextIndex = std::max(m_nextIndex, index + 1);
-            return true;
+        const int error = claimName(m_partTemporary, target);
+        if (error == EEXIST)
+            continue;
+        if (error != 0) {
+            if (m_failure.isEmpty())
+                m_failure = tr("录像文件无法改名，录像已停止。\n%1").arg(QString::fromLocal8Bit(std::strerror(error)));
+            return false;
         }
-        break;
+        syncDirectory(m_directory);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_completed << target;
+        m_nextIndex = std::max(m_nextIndex, index + 1);
+        return true;
     }
     if (m_failure.isEmpty())
         m_failure = tr("录像文件无法改名，录像已停止。");

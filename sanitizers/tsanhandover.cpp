@@ -82,11 +82,6 @@ CrossThreadEmit::~CrossThreadEmit()
     __tsan_acquire(&g_queuedCalls);
 }
 
-SlotDone::~SlotDone()
-{
-    __tsan_release(&g_queuedCalls);
-}
-
 } // namespace tsanhandover
 
 #endif

@@ -12,26 +12,16 @@ namespace tsanhandover {
 // again does nothing.
 void install();
 
-// Wraps one emit whose receivers live in other threads. Publishes what the
-// sender wrote before it; leaves to Qt the event and argument copies Qt makes
-// inside the emit (freed later by the receiver); and, for a blocking-queued
-// emit, takes over what the receiver published with SlotDone.
+// Wraps one emit (or queued call) whose receivers live in other threads.
+// Publishes what the sender wrote before it; leaves to Qt the event and
+// argument copies Qt makes inside the emit (freed later by the receiver);
+// and takes over what was published before it.
 class CrossThreadEmit {
 public:
     CrossThreadEmit();
     ~CrossThreadEmit();
     CrossThreadEmit(const CrossThreadEmit &) = delete;
     CrossThreadEmit &operator=(const CrossThreadEmit &) = delete;
-};
-
-// Lives for the whole of a blocking-queued slot: publishes the slot's work
-// to the sender waiting for it.
-class SlotDone {
-public:
-    SlotDone() = default;
-    ~SlotDone();
-    SlotDone(const SlotDone &) = delete;
-    SlotDone &operator=(const SlotDone &) = delete;
 };
 #else
 inline void install() {}
@@ -40,12 +30,6 @@ class CrossThreadEmit {
 public:
     CrossThreadEmit() {}
     ~CrossThreadEmit() {}
-};
-
-class SlotDone {
-public:
-    SlotDone() {}
-    ~SlotDone() {}
 };
 #endif
 

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 namespace {
 
@@ -120,6 +121,67 @@ private slots:
         QFETCH(int, rows);
         const cv::Mat mat(rows, rows, type, cv::Scalar::all(1));
         QVERIFY(matToQImage(mat).isNull());
+    }
+
+    // A preview decoded smaller than it is drawn would be blurred; larger wastes the processor.
+    void previewReductionNeverBelowTheDrawnSize_data()
+    {
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QSize>("shown");
+        QTest::addColumn<int>("factor");
+        QTest::newRow("8 MP in a 700x500 preview") << QSize(3264, 2448) << QSize(700, 500) << 4;
+        QTest::newRow("8 MP in a 1000x750 preview") << QSize(3264, 2448) << QSize(1000, 750) << 2;
+        QTest::newRow("8 MP in a small dialog") << QSize(3264, 2448) << QSize(400, 300) << 8;
+        QTest::newRow("1080p drawn 1000 wide needs it whole") << QSize(1920, 1080) << QSize(1000, 750) << 1;
+        QTest::newRow("1080p drawn 800 wide") << QSize(1920, 1080) << QSize(800, 600) << 2;
+        QTest::newRow("limited by the height") << QSize(1920, 1080) << QSize(2000, 270) << 4;
+        QTest::newRow("a picture smaller than the widget") << QSize(640, 480) << QSize(1000, 800) << 1;
+        QTest::newRow("size not known (widget not shown)") << QSize(3264, 2448) << QSize() << 1;
+    }
+
+    void previewReductionNeverBelowTheDrawnSize()
+    {
+        QFETCH(QSize, frame);
+        QFETCH(QSize, shown);
+        QFETCH(int, factor);
+        QCOMPARE(previewReduction(cv::Size(frame.width(), frame.height()), cv::Size(shown.width(), shown.height())),
+                 factor);
+    }
+
+    void jpegSizeFromTheFrameHeader_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("size");
+        const cv::Mat picture = patterned(23, 37, CV_8UC3);
+        std::vector<uchar> jpeg;
+        cv::imencode(".jpg", picture, jpeg);
+        const QByteArray baseline(reinterpret_cast<const char *>(jpeg.data()), static_cast<int>(jpeg.size()));
+        cv::imencode(".jpg", picture, jpeg, {cv::IMWRITE_JPEG_PROGRESSIVE, 1});
+        const QByteArray progressive(reinterpret_cast<const char *>(jpeg.data()), static_cast<int>(jpeg.size()));
+        // A large application segment (as a camera's EXIF block) before the frame header.
+        QByteArray segment("\xff\xe1", 2);
+        segment += char(0x40);
+        segment += char(0x02);
+        segment += QByteArray(0x4000, '\xff');
+        const QByteArray withSegment = baseline.left(2) + segment + baseline.mid(2);
+        std::vector<uchar> png;
+        cv::imencode(".png", picture, png);
+
+        QTest::newRow("baseline") << baseline << QSize(37, 23);
+        QTest::newRow("progressive") << progressive << QSize(37, 23);
+        QTest::newRow("segment before the header") << withSegment << QSize(37, 23);
+        QTest::newRow("cut short before the header") << baseline.left(20) << QSize(0, 0);
+        QTest::newRow("not a JPEG") << QByteArray(reinterpret_cast<const char *>(png.data()), int(png.size()))
+                                    << QSize(0, 0);
+    }
+
+    void jpegSizeFromTheFrameHeader()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, size);
+        const cv::Size found =
+            jpegPictureSize(reinterpret_cast<const uchar *>(bytes.constData()), static_cast<size_t>(bytes.size()));
+        QCOMPARE(QSize(found.width, found.height), size);
     }
 };
 

@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -118,6 +119,15 @@ QStringList filesIn(const QString &dir)
 QList<CameraViewDialog *> secondaryDialogs(QWidget &window)
 {
     return window.findChildren<CameraViewDialog *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+// Capture threads the window runs: one per camera shown.
+int captureThreads(QWidget &window)
+{
+    const QList<ImageProcessing *> sessions = window.findChildren<ImageProcessing *>();
+    return static_cast<int>(std::count_if(sessions.begin(), sessions.end(), [](ImageProcessing *s) {
+        return s->isRunning();
+    }));
 }
 
 } // namespace
@@ -455,9 +465,12 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("mergeOpen");
         QTest::addColumn<bool>("pdfOpen");
-        QTest::newRow("photograph to both open dialogs") << 0 << true << true;
-        QTest::newRow("photograph, merge dialog closed") << 0 << false << true;
-        QTest::newRow("document is not passed on") << 1 << true << true;
+        QTest::addColumn<QString>("reportedBefore");
+        QTest::newRow("photograph to both open dialogs") << 0 << true << true << "";
+        QTest::newRow("photograph, merge dialog closed") << 0 << false << true << "";
+        QTest::newRow("document is not passed on") << 1 << true << true << "";
+        // A recording ended before the dialog opened is reported (kind 0) after it.
+        QTest::newRow("recording is not collected") << 0 << true << true << "clip.avi";
     }
 
     void dialogsGetPhotographsOnly()
@@ -465,19 +478,22 @@ private slots:
         QFETCH(int, kind);
         QFETCH(bool, mergeOpen);
         QFETCH(bool, pdfOpen);
+        QFETCH(QString, reportedBefore);
         MainWindowQCamera window;
         window.show();
         auto *merge = window.findChild<ImageMergingDialog *>();
         auto *pdf = window.findChild<ImageSavePDFOrTiffDialog *>();
         merge->setVisible(mergeOpen);
         pdf->setVisible(pdfOpen);
+        if (!reportedBefore.isEmpty())
+            window.takePhotoImage({m_media.filePath(reportedBefore)}, 0);
         window.takePhotoImage({m_media.filePath("photo.jpg")}, kind);
         settleThumbnails();
         const bool merged = !child<QLabel>(*merge, "imagebox1")->pixmap(Qt::ReturnByValue).isNull();
         const bool collected = !child<QLabel>(*pdf, "Image_1")->pixmap(Qt::ReturnByValue).isNull();
         QCOMPARE(merged, mergeOpen && kind == 0);
         QCOMPARE(collected, pdfOpen && kind == 0);
-        QCOMPARE(child<QLabel>(window, "pic21")->styleSheet(), kRed);
+        QCOMPARE(child<QLabel>(window, reportedBefore.isEmpty() ? "pic21" : "pic22")->styleSheet(), kRed);
     }
 
     void timedShooting_data()
@@ -486,6 +502,8 @@ private slots:
         QTest::newRow("one second") << 1;
         QTest::newRow("zero would fire without pause") << 0;
         QTest::newRow("negative") << -4;
+        // Taken as milliseconds it wraps round to 704.
+        QTest::newRow("longer than a timer holds") << 4294968;
     }
 
     void timedShooting()
@@ -496,6 +514,8 @@ private slots:
         window.show();
         QVERIFY(waitUntilOpen(window));
         ModalCloser closer;
+        auto *merge = window.findChild<ImageMergingDialog *>();
+        merge->show();
         QElapsedTimer clock;
         clock.start();
         click(window, "btnShootingTime");
@@ -507,19 +527,46 @@ private slots:
                      qPrintable(closer.seen.first()));
             QCOMPARE(button->text(), QStringLiteral("\n\n定时"));
             QVERIFY(!tip->isVisible());
+            QVERIFY(merge->isVisible()); // refused before anything changed
             QTest::qWait(300);
             QVERIFY(filesIn(m_work).isEmpty());
             return;
         }
+        QVERIFY(!merge->isVisible());
         QCOMPARE(button->text(), QStringLiteral("\n\n拍照中"));
         QVERIFY(tip->isVisible());
         QCOMPARE(tip->text(), QStringLiteral("定时拍照中......"));
-        QTRY_COMPARE_WITH_TIMEOUT(filesIn(m_work).size(), 1, 5000);
+        if (seconds > 1)
+            QTest::qWait(1500); // a wrapped-round interval would have fired by now
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(filesIn(m_work).size(), 1, 5000);
+        QCOMPARE(filesIn(m_work).size(), seconds > 1 ? 0 : 1);
         QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
         click(window, "btnShootingTime");
         QCOMPARE(button->text(), QStringLiteral("\n\n定时"));
         QVERIFY(!tip->isVisible());
         QVERIFY(closer.seen.isEmpty());
+    }
+
+    // Every photograph fails (the work folder is a file): timed shooting stops
+    // at the first and says why in one box, not one per tick.
+    void timedShootingStopsAtFirstFailure()
+    {
+        Cache::config->update([this](ConfigValues &v) {
+            v.userDocumentsLocation = m_media.filePath("photo.jpg");
+            v.imageShootingTime = 1;
+        });
+        MainWindowQCamera window;
+        window.show();
+        QVERIFY(waitUntilOpen(window));
+        ModalCloser closer;
+        click(window, "btnShootingTime");
+        QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1, 5000);
+        QTest::qWait(2500);
+        QCOMPARE(closer.seen.size(), 1);
+        QVERIFY2(closer.seen.first().startsWith("警告|定时拍摄已停止") && closer.seen.first().contains("不是文件夹"),
+                 qPrintable(closer.seen.first()));
+        QCOMPARE(child<QAbstractButton>(window, "btnShootingTime")->text(), QStringLiteral("\n\n定时"));
     }
 
     void strip_data()
@@ -641,6 +688,8 @@ private slots:
                                                 << "";
         QTest::newRow("work directory, made when missing") << "btnOpenUserWorkDir_2"
                                                            << "work";
+        QTest::newRow("empty setting: where files go") << "btnOpenUserWorkDir_2"
+                                                       << "default";
     }
 
     void pressesOpenFiles()
@@ -650,6 +699,8 @@ private slots:
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("file", &catcher, "open");
         QDir(m_work).removeRecursively();
+        if (opened == "default")
+            Cache::config->update([](ConfigValues &v) { v.userDocumentsLocation.clear(); });
         MainWindowQCamera window;
         window.show();
         const QString photo = m_media.filePath("photo.jpg");
@@ -660,7 +711,9 @@ private slots:
         else
             QTest::mousePress(target, Qt::RightButton);
         QDesktopServices::unsetUrlHandler("file");
-        const QString expected = opened == "photo" ? photo : opened == "work" ? m_work : QString();
+        const QMap<QString, QString> targets{
+            {"photo", photo}, {"work", m_work}, {"default", Config::defaultWorkDirectory()}};
+        const QString expected = targets.value(opened);
         QCOMPARE(catcher.opened.size(), expected.isEmpty() ? 0 : 1);
         if (!expected.isEmpty())
             QCOMPARE(catcher.opened.first(), QUrl::fromLocalFile(expected));
@@ -784,6 +837,7 @@ private slots:
         window.show();
         window.move(100, 50);
         QVERIFY(waitUntilOpen(window));
+        QCOMPARE(captureThreads(window), 1);
         ModalCloser closer;
         click(window, button);
         const QList<CameraViewDialog *> dialogs = secondaryDialogs(window);
@@ -792,13 +846,20 @@ private slots:
         if (!warning.isEmpty()) {
             QCOMPARE(closer.seen, QStringList{"警告|" + warning});
             QVERIFY(!dialog->isVisible());
+            QCOMPARE(captureThreads(window), 1);
             return;
         }
         QVERIFY(dialog->isVisible());
+        QCOMPARE(captureThreads(window), 2);
         QCOMPARE(dialog->pos(), window.pos() + QPoint(10, 65));
         QCOMPARE(dialog->view()->cameraIndex(), MainWindowQCamera::secondaryCameraIndex(mainIndex));
+        QTRY_VERIFY(!dialog->view()->isOpening());
+        QVERIFY(!dialog->getChildImage().isNull());
         click(window, button);
         QVERIFY(!dialog->isVisible());
+        QCOMPARE(captureThreads(window), 1);
+        // The last picture stays behind for a capture made meanwhile.
+        QVERIFY(!dialog->getChildImage().isNull());
         QVERIFY(closer.seen.isEmpty());
     }
 

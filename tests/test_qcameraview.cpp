@@ -337,7 +337,7 @@ private slots:
         const QStringList calls = log->take();
         QVERIFY(calls.contains(QStringLiteral("release cam0")));
         QVERIFY(calls.contains(QStringLiteral("open cam2")));
-        QVERIFY(calls.contains(QStringLiteral("set %1 800").arg(cv::CAP_PROP_FRAME_WIDTH)));
+        QVERIFY2(calls.contains(QStringLiteral("set %1 800").arg(cv::CAP_PROP_FRAME_WIDTH)), qPrintable(calls.join(", ")));
 
         view.changeCamera(1, 1024, 0);
         QCOMPARE(view.captureThread()->frameWidth(), 1024);

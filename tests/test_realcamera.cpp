@@ -4,7 +4,9 @@
 #include "app/cache.h"
 #include "app/deviceprobe.h"
 #include "app/discovery.h"
+#include "engine/imageprocessing.h"
 #include "mainwindow/startup.h"
+#include "support/avichunks.h"
 #include "support/messageboxes.h"
 #include "support/simulatedcameras.h"
 #include "support/workingdir.h"
@@ -15,8 +17,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -290,6 +295,68 @@ private slots:
         QVERIFY(framesFlowAgain(view, kFrameWaitMs));
         // Each new capture found the device free: the old one was let go first.
         QCOMPARE(sim.record().filter("EBUSY"), QStringList());
+    }
+
+    // A Motion-JPEG camera's frames stay its own bytes: the preview decodes
+    // them no larger than it draws them and a recording stores them as they
+    // came. A YUYV camera's pictures are shown whole and encoded for a recording.
+    void compressedFramesStayCompressed_data()
+    {
+        QTest::addColumn<int>("fourcc");
+        QTest::addColumn<int>("resolution");
+        QTest::addColumn<bool>("jpeg");
+        QTest::newRow("MJPG 1280x720") << 0 << 1 << true;
+        QTest::newRow("YUYV 1280x720") << 1 << 4 << false;
+    }
+
+    void compressedFramesStayCompressed()
+    {
+        QFETCH(int, fourcc);
+        QFETCH(int, resolution);
+        QFETCH(bool, jpeg);
+        SimulatedCameras sim;
+        sim.setNodes({kCamera});
+        discover();
+        QTemporaryDir work;
+        Cache::config->update([&](ConfigValues &v) {
+            v.imageFourcc = fourcc;
+            v.imageResolution = resolution;
+            v.userDocumentsLocation = work.path();
+        });
+        const QSize camera(1280, 720);
+        QCameraView view;
+        view.resize(400, 300);
+        view.show();
+        startPreview(view, 0);
+        // 1280 x 720 fitted into 400 x 300 is drawn 400 x 225: half the size is enough.
+        QTRY_COMPARE_WITH_TIMEOUT(view.displayedImage().size(), jpeg ? camera / 2 : camera, kFrameWaitMs);
+
+        QSignalSpy results(&view, &QCameraView::sendTakePhotoImageSignal);
+        view.recordBegin();
+        QVERIFY(view.isRecording());
+        QTest::qWait(1500);
+        const CapturedFrame newest = view.captureThread()->newestFrame();
+        view.recordEnd();
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 5000);
+        QCOMPARE(newest.jpeg, jpeg);
+        const QList<QByteArray> chunks = aviVideoChunks(results.first().first().value<QList<QString>>().first());
+        QVERIFY2(chunks.size() >= 10, qPrintable(QString::number(chunks.size())));
+        // The simulated camera sends one picture throughout a stream.
+        const QByteArray cameraBytes(reinterpret_cast<const char *>(newest.data.ptr()),
+                                     static_cast<int>(newest.data.total() * newest.data.elemSize()));
+        int pictures = 0;
+        for (const QByteArray &chunk : chunks) {
+            if (chunk.isEmpty())
+                continue;
+            ++pictures;
+            if (jpeg) {
+                QCOMPARE(chunk, cameraBytes);
+            } else {
+                const std::vector<uchar> bytes(chunk.begin(), chunk.end());
+                QCOMPARE(cv::imdecode(bytes, cv::IMREAD_COLOR).size(), cv::Size(camera.width(), camera.height()));
+            }
+        }
+        QVERIFY(pictures > 0);
     }
 
     void exposure_data()

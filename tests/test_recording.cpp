@@ -1,6 +1,7 @@
 #include "app/cache.h"
 #include "scenes/deskscene.h"
 #include "engine/imageprocessing.h"
+#include "support/avichunks.h"
 #include "support/filesizelimit.h"
 #include "support/scriptedframesource.h"
 #include "views/qcameraview.h"
@@ -18,13 +19,15 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
 namespace {
 
 struct VideoFacts {
-    int frames = 0; // counted by reading every frame
+    int frames = 0;   // video chunks, counted in the file: the frames it plays for
+    int pictures = 0; // chunks with a picture; the others repeat the one before
     double declaredFps = 0;
     double headerFrames = 0;
     cv::Size size;
@@ -34,6 +37,11 @@ struct VideoFacts {
 VideoFacts readBack(const QString &path)
 {
     VideoFacts facts;
+    const QList<QByteArray> chunks = aviVideoChunks(path);
+    facts.frames = chunks.size();
+    facts.pictures = static_cast<int>(std::count_if(chunks.begin(), chunks.end(), [](const QByteArray &c) {
+        return !c.isEmpty();
+    }));
     cv::VideoCapture video(QFile::encodeName(path).toStdString());
     if (!video.isOpened())
         return facts;
@@ -42,10 +50,19 @@ VideoFacts readBack(const QString &path)
     cv::Mat frame;
     while (video.read(frame) && !frame.empty()) {
         facts.size = frame.size();
-        ++facts.frames;
         frame.copyTo(facts.last);
     }
     return facts;
+}
+
+// A camera's frame as its JPEG bytes, in a buffer of its own as each frame has.
+CapturedFrame jpegFrame(const std::vector<uchar> &jpeg, cv::Size size)
+{
+    CapturedFrame frame;
+    frame.data = cv::Mat(1, static_cast<int>(jpeg.size()), CV_8UC1, const_cast<uchar *>(jpeg.data())).clone();
+    frame.jpeg = true;
+    frame.size = size;
+    return frame;
 }
 
 QStringList filesIn(const QString &directory)
@@ -172,12 +189,14 @@ private slots:
         QCOMPARE(facts.headerFrames, static_cast<double>(facts.frames));
         QVERIFY2(std::abs(facts.frames - expectedFrames(ms)) <= 2,
                  qPrintable(QStringLiteral("%1 frames in %2 ms").arg(facts.frames).arg(ms)));
-        // A picture that does not change is encoded once and its frame written again.
+        // A picture that does not change is encoded and written once, then repeated by empty chunks.
         const auto encoded = static_cast<int>(recorder.encodeTimesMs().size());
-        if (stillPicture)
+        if (stillPicture) {
             QCOMPARE(encoded, 1);
-        else
+            QCOMPARE(facts.pictures, 1);
+        } else {
             QVERIFY2(encoded > facts.frames / 2, qPrintable(QString::number(encoded)));
+        }
     }
 
     void recordingContinuesInNewFiles_data()
@@ -234,22 +253,98 @@ private slots:
         QCOMPARE(facts.size, cv::Size(320, 240));
     }
 
+    void existingFilesAreNeverOverwritten_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("a file") << false;
+        // Not there by its look, so the rename is where the name turns out taken.
+        QTest::newRow("a link to nowhere") << true;
+    }
+
     void existingFilesAreNeverOverwritten()
     {
+        QFETCH(bool, link);
         QTemporaryDir work;
         const QDateTime start(QDate(2024, 3, 5), QTime(14, 7, 9, 123));
-        QFile existing(work.filePath(QStringLiteral("2024_03_05_14_07_09.123.avi")));
-        QVERIFY(existing.open(QIODevice::WriteOnly));
-        existing.write("keep me");
-        existing.close();
+        const QString taken = work.filePath(QStringLiteral("2024_03_05_14_07_09.123.avi"));
+        const QString nowhere = work.filePath(QStringLiteral("nowhere"));
+        QFile existing(taken);
+        if (link) {
+            QVERIFY(QFile::link(nowhere, taken));
+        } else {
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.write("keep me");
+            existing.close();
+        }
 
         VideoRecorder recorder(work.path(), start);
         QVERIFY(recorder.start(cv::Size(160, 120)));
         feed(recorder, 300, [](int i) { return noise(cv::Size(160, 120), i); });
         const QStringList files = recorder.finish();
+        QCOMPARE(recorder.failure(), QString());
         QCOMPARE(files, QStringList{work.filePath(QStringLiteral("2024_03_05_14_07_09.123_2.avi"))});
-        QVERIFY(existing.open(QIODevice::ReadOnly));
-        QCOMPARE(existing.readAll(), QByteArray("keep me"));
+        QVERIFY(readBack(files.first()).frames > 0);
+        if (link) {
+            QVERIFY(QFileInfo(taken).isSymLink());
+            QVERIFY(!QFileInfo::exists(nowhere));
+        } else {
+            QVERIFY(existing.open(QIODevice::ReadOnly));
+            QCOMPARE(existing.readAll(), QByteArray("keep me"));
+        }
+    }
+
+    // A disk slower than the pictures costs pictures (empty chunks repeat the
+    // last one), never time at the end; one too slow for a picture within
+    // VideoRecorder::kSlowestPictureMs ends the recording with a warning.
+    void slowDiskCostsPicturesNotTime_data()
+    {
+        QTest::addColumn<double>("bytesPerSecond");
+        QTest::addColumn<bool>("tooSlow");
+        QTest::newRow("4 MB/s, a USB stick") << 4e6 << false;
+        QTest::newRow("375 kB/s: 2.4 s a picture") << 3.75e5 << true;
+    }
+
+    void slowDiskCostsPicturesNotTime()
+    {
+        QFETCH(double, bytesPerSecond);
+        QFETCH(bool, tooSlow);
+        QTemporaryDir work;
+        const cv::Size size(3264, 2448);
+        std::vector<uchar> jpeg;
+        cv::imencode(".jpg", drawDeskScene(size, demoSheets(size)), jpeg, {cv::IMWRITE_JPEG_QUALITY, 85});
+        VideoRecorder recorder(work.path(), QDateTime::currentDateTime());
+        recorder.setWriteObserver([bytesPerSecond](qint64 bytes) {
+            QThread::usleep(static_cast<unsigned long>(static_cast<double>(bytes) * 1e6 / bytesPerSecond));
+        });
+        QVERIFY(recorder.start(size));
+        QElapsedTimer clock;
+        clock.start();
+        // A camera at 30 frames a second, each frame in a buffer of its own.
+        while (clock.elapsed() < 3000 && !recorder.waitDone(0)) {
+            recorder.addFrame(jpegFrame(jpeg, size));
+            QThread::msleep(QCameraView::kWriterIntervalMs);
+        }
+        const qint64 ms = clock.elapsed();
+        QElapsedTimer stopping;
+        stopping.start();
+        const QStringList files = recorder.finish();
+        const qint64 stopMs = stopping.elapsed();
+        QVERIFY2(stopMs < 800, qPrintable(QStringLiteral("stopping took %1 ms").arg(stopMs)));
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(filesIn(work.path()), QStringList{QFileInfo(files.first()).fileName()});
+        const VideoFacts facts = readBack(files.first());
+        QCOMPARE(facts.headerFrames, static_cast<double>(facts.frames));
+        if (tooSlow) {
+            QVERIFY2(recorder.failure().contains(QStringLiteral("太慢")), qPrintable(recorder.failure()));
+            QVERIFY2(ms < 3 * VideoRecorder::kSlowestPictureMs, qPrintable(QString::number(ms)));
+            QVERIFY(facts.pictures >= 1);
+        } else {
+            QCOMPARE(recorder.failure(), QString());
+            QVERIFY2(std::abs(facts.frames - expectedFrames(ms)) <= 2,
+                     qPrintable(QStringLiteral("%1 frames in %2 ms").arg(facts.frames).arg(ms)));
+            QVERIFY2(facts.pictures >= 3 && facts.pictures < facts.frames,
+                     qPrintable(QStringLiteral("%1 pictures in %2 frames").arg(facts.pictures).arg(facts.frames)));
+        }
     }
 
     void slowEncodingStillKeepsWallTime()

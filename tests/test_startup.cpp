@@ -1,6 +1,7 @@
 #include "app/cache.h"
 #include "app/discovery.h"
 #include "mainwindow/startup.h"
+#include "support/avifile.h"
 #include "support/fakedeviceprobe.h"
 #include "support/workingdir.h"
 #include "support/xvfbserver.h"
@@ -14,6 +15,7 @@
 
 #include <linux/videodev2.h>
 
+#include <csignal>
 #include <functional>
 
 namespace {
@@ -40,7 +42,9 @@ bool processFinished(QProcess &p, int ms)
 }
 
 // Starts the real vorlant in `wd` on `x`, with the demo desk scene as its camera.
-bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkingDir &wd, bool ownHome)
+// Given `commands`, it presses the buttons named there, alone in its runtime folder.
+bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkingDir &wd, bool ownHome,
+                      const QString &commands = QString(), bool debugLines = true)
 {
     const QString demo = qEnvironmentVariable("VORLANT_DEMO_SCENE");
     if (!QFile::exists(demo)) {
@@ -50,9 +54,17 @@ bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkin
     QProcessEnvironment env = x.environment();
     env.insert("VORLANT_CAMERA_FILES", demo);
     // The program's debug lines are off unless asked for.
-    env.insert("QT_LOGGING_RULES", "vorlant.*.debug=true");
+    if (debugLines)
+        env.insert("QT_LOGGING_RULES", "vorlant.*.debug=true");
+    else
+        env.remove("QT_LOGGING_RULES");
     if (ownHome)
         env.insert("HOME", wd.path());
+    if (!commands.isEmpty()) {
+        env.insert("XDG_RUNTIME_DIR", wd.path());
+        env.insert("LD_PRELOAD", qEnvironmentVariable("VORLANT_GUI_DRIVER"));
+        env.insert("VORLANT_GUI_COMMANDS", commands);
+    }
     vorlant.setProcessEnvironment(env);
     vorlant.setWorkingDirectory(wd.path());
     vorlant.setProcessChannelMode(QProcess::MergedChannels);
@@ -204,6 +216,26 @@ private slots:
         QVERIFY(log.contains("Driver    Name: desk_demo.avi"));
     }
 
+    // A user's terminal stays quiet: none of the lines above without the rule.
+    void realProgramPrintsNoDebugLineByDefault()
+    {
+        XvfbServer x;
+        if (!x.isRunning())
+            QSKIP("Xvfb is not installed");
+        ScopedWorkingDir wd;
+        QProcess vorlant;
+        QVERIFY(startOnDemoScene(vorlant, x, wd, false, QString(), false));
+        QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^vorlant$").isEmpty(), 40000);
+        QTest::qWait(1000);
+        vorlant.terminate();
+        QVERIFY(processFinished(vorlant, 10000));
+        const QString log = QString::fromUtf8(vorlant.readAll());
+        const QRegularExpression ours("this is vorlant program|Driver    Name|Picture Format|width: \\d|fourcc|"
+                                      "^(true|false)$|^[\\d.]+ [\\d.]+ [\\d.]+$",
+                                      QRegularExpression::MultilineOption);
+        QVERIFY2(!ours.match(log).hasMatch(), qPrintable(log));
+    }
+
     // The whole road of one photograph: the real program on the camera stand-in,
     // its shoot button pressed with the mouse, the file found in the work directory.
     void realProgramTakesPhotographWithShootButton()
@@ -240,6 +272,72 @@ private slots:
         QCOMPARE(QDir(wd.file("Tessaran")).entryList(QDir::Files), QStringList{"IMG_1.jpg"});
         vorlant.terminate();
         QVERIFY(processFinished(vorlant, 10000));
+    }
+
+    void realProgramEndsInOrderOnSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("second"); // 0: none
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 0;
+        QTest::newRow("SIGINT") << int(SIGINT) << 0;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 0;
+        // (Two of the same kind sent at once would merge into one.)
+        QTest::newRow("SIGTERM and SIGINT, then the next start") << int(SIGTERM) << int(SIGINT);
+    }
+
+    // Logout, shutdown or kill while recording: the recording is completed
+    // with its index and the settings are written, within 2 s. A second
+    // signal ends the program at once; the next start repairs what it left.
+    void realProgramEndsInOrderOnSignal()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, second);
+        XvfbServer x;
+        if (!x.isRunning())
+            QSKIP("Xvfb is not installed");
+        ScopedWorkingDir wd;
+        QFile press(wd.file("gui-commands"));
+        QProcess vorlant;
+        QVERIFY(startOnDemoScene(vorlant, x, wd, true, press.fileName()));
+        QVERIFY2(QTest::qWaitFor([&] { return !x.findWindows("^vorlant$").isEmpty(); }, 40000), vorlant.readAll());
+        QTest::qWait(3000); // the stand-in's first pictures
+        QVERIFY(press.open(QIODevice::WriteOnly) && press.write("click btnShootingVideo\n") > 0 && press.flush());
+        QDir videos(wd.file("Tessaran"));
+        QTRY_COMPARE_WITH_TIMEOUT(videos.entryList({"*.part.avi"}, QDir::Files).size(), 1, 10000);
+        QTest::qWait(1500);
+        QVERIFY(QFile::remove(wd.file("system.ini")));
+
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(vorlant.processId()), signalNumber);
+        if (second)
+            ::kill(pid_t(vorlant.processId()), second);
+        QVERIFY(vorlant.waitForFinished(10000));
+        const qint64 ms = clock.elapsed();
+        qInfo("ended %lld ms after the signal", ms);
+
+        if (second) {
+            QCOMPARE(vorlant.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(videos.entryList({"*.part.avi"}, QDir::Files).size(), 1);
+            QProcess next;
+            QVERIFY(startOnDemoScene(next, x, wd, true, wd.file("no-commands")));
+            // The box that names the recovered recording.
+            QTRY_VERIFY_WITH_TIMEOUT(!x.findWindows("^警告$").isEmpty(), 40000);
+            next.terminate();
+            QVERIFY(next.waitForFinished(10000));
+        } else {
+            QCOMPARE(vorlant.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(vorlant.exitCode(), 0);
+            QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
+            QVERIFY(QFile::exists(wd.file("system.ini")));
+        }
+        const QStringList left = videos.entryList(QDir::Files);
+        QCOMPARE(left.size(), 1);
+        QVERIFY2(!left.first().endsWith(".part.avi"), qPrintable(left.first()));
+        const AviLayout layout = readAviLayout(videos.filePath(left.first()));
+        QVERIFY(layout.closed);
+        QVERIFY2(layout.indexEntries >= 10, qPrintable(QString::number(layout.indexEntries)));
+        QVERIFY(layout.playedFrames > 0);
     }
 };
 

@@ -43,6 +43,103 @@
     </message>
 </context>
 <context>
+    <name>Documents</name>
+    <message>
+        <location filename="../documents/documentwriter.cpp" line="+43"/>
+        <source>没有一张图像能够读取，文件未保存。</source>
+        <translation>None of the pictures could be read; the file was not saved.</translation>
+    </message>
+    <message>
+        <location line="+12"/>
+        <source>JPEG 文件不完整</source>
+        <translation>the JPEG file is incomplete</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>不支持 %1 位的 JPEG</source>
+        <translation>%1-bit JPEG is not supported</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>JPEG 文件头中没有图像高度</source>
+        <translation>the JPEG header gives no picture height</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>写入%1时内存不足，文件未保存</source>
+        <translation>Out of memory while writing %1; the file was not saved</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>写入%1时出错（%2），文件未保存</source>
+        <translation>Writing %1 failed (%2); the file was not saved</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>写入%1时出错，文件未保存</source>
+        <translation>Writing %1 failed; the file was not saved</translation>
+    </message>
+    <message>
+        <location line="+78"/>
+        <location line="+4"/>
+        <source>写入PDF时出错（%1），文件未保存</source>
+        <translation>Writing the PDF failed (%1); the file was not saved</translation>
+    </message>
+    <message>
+        <location line="+78"/>
+        <location line="+10"/>
+        <location line="+13"/>
+        <source>写入TIFF时出错，文件未保存。%1</source>
+        <translation>Writing the TIFF failed; the file was not saved. %1</translation>
+    </message>
+    <message>
+        <location line="+20"/>
+        <location filename="../documents/pdfwriter.cpp" line="+181"/>
+        <source>内存不足</source>
+        <translation>Out of memory</translation>
+    </message>
+    <message>
+        <location line="+58"/>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>以下图像未写入文件：</source>
+        <translation>These pictures were not written into the file:</translation>
+    </message>
+    <message>
+        <location filename="../documents/pdftextlayer.cpp" line="+141"/>
+        <source>无法计算文字宽度</source>
+        <translation>text widths could not be measured</translation>
+    </message>
+    <message>
+        <location filename="../documents/pdfwriter.cpp" line="-96"/>
+        <source>写入失败</source>
+        <translation>the write failed</translation>
+    </message>
+    <message>
+        <location line="+54"/>
+        <source>图像是空的</source>
+        <translation>the picture is empty</translation>
+    </message>
+    <message>
+        <location line="+24"/>
+        <source>无法压缩图像</source>
+        <translation>the picture could not be compressed</translation>
+    </message>
+    <message>
+        <location filename="../documents/photographfile.cpp" line="+82"/>
+        <source>无法读取</source>
+        <translation>cannot be read</translation>
+    </message>
+    <message>
+        <location line="+36"/>
+        <source>图像太大（%1×%2 像素，最多 %3 百万像素）</source>
+        <translation>the picture is too large (%1×%2 pixels, at most %3 megapixels)</translation>
+    </message>
+</context>
+<context>
     <name>ImageMergingDialog</name>
     <message>
         <location filename="../output/imagemergingdialog.ui" line="+14"/>
@@ -51,7 +148,7 @@
     </message>
     <message>
         <location line="+39"/>
-        <location filename="../output/imagemergingdialog.cpp" line="+44"/>
+        <location filename="../output/imagemergingdialog.cpp" line="+42"/>
         <source>图像1</source>
         <translation>Image 1</translation>
     </message>
@@ -82,7 +179,7 @@
         <translation>Merge</translation>
     </message>
     <message>
-        <location filename="../output/imagemergingdialog.cpp" line="+52"/>
+        <location filename="../output/imagemergingdialog.cpp" line="+56"/>
         <source>没有图像1</source>
         <translation>There is no image 1.</translation>
     </message>
@@ -92,7 +189,12 @@
         <translation>There is no image 2.</translation>
     </message>
     <message>
-        <location line="+10"/>
+        <location line="+12"/>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <location line="+1"/>
         <source>两张图像都无法读取，未合并：
 %1</source>
         <translation>Neither image can be read; nothing was merged:
@@ -110,6 +212,24 @@
     </message>
 </context>
 <context>
+    <name>ImageProcessing</name>
+    <message>
+        <location filename="../engine/cameradevice.cpp" line="+327"/>
+        <source>摄像头“%1”正被其他程序占用，请关闭占用它的程序后再试。</source>
+        <translation>The camera “%1” is in use by another program. Close that program and try again.</translation>
+    </message>
+    <message>
+        <location filename="../engine/imageprocessing.cpp" line="+372"/>
+        <source>摄像头的画面无法解码，照片未保存</source>
+        <translation>The camera’s picture could not be decoded; the photograph was not saved</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>处理画面时出错，照片未保存：%1</source>
+        <translation>Processing the picture failed; the photograph was not saved: %1</translation>
+    </message>
+</context>
+<context>
     <name>ImageSavePDFOrTiffDialog</name>
     <message>
         <location filename="../output/imagesavepdfortiffdialog.ui" line="+14"/>
@@ -121,7 +241,7 @@
         <location line="+27"/>
         <location line="+27"/>
         <location line="+27"/>
-        <location filename="../output/imagesavepdfortiffdialog.cpp" line="+132"/>
+        <location filename="../output/imagesavepdfortiffdialog.cpp" line="+145"/>
         <source>Image</source>
         <translation>Image</translation>
     </message>
@@ -161,33 +281,44 @@
         <translation>Close</translation>
     </message>
     <message>
-        <location filename="../output/imagesavepdfortiffdialog.cpp" line="-26"/>
+        <location filename="../output/imagesavepdfortiffdialog.cpp" line="-46"/>
         <location line="+8"/>
         <source>开关没有保存：无法写入 %1。</source>
         <translation>The switch was not saved: cannot write %1.</translation>
     </message>
     <message>
-        <location line="+91"/>
+        <location line="+139"/>
         <source>没有图像</source>
         <translation>There are no images.</translation>
     </message>
     <message>
         <location line="+16"/>
+        <source>在“%1”中找不到可用的文件名，文件未保存</source>
+        <translation>No free file name in “%1”; the file was not saved</translation>
+    </message>
+    <message>
+        <location line="+15"/>
         <source>正在识别文字……</source>
         <translation>Recognising text…</translation>
     </message>
     <message>
-        <location line="+10"/>
+        <location line="+0"/>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <location line="+15"/>
         <source>正在识别文字 %1/%2 页……</source>
         <translation>Recognising text, page %1 of %2…</translation>
     </message>
     <message>
         <location line="+10"/>
+        <location line="+101"/>
         <source>第 %1 页（%2）：%3</source>
         <translation>Page %1 (%2): %3</translation>
     </message>
     <message>
-        <location line="+21"/>
+        <location line="-67"/>
         <source>正在写入 %1 页……</source>
         <translation>Writing %1 page(s)…</translation>
     </message>
@@ -197,6 +328,11 @@
         <translation>Writing page %1 of %2…</translation>
     </message>
     <message>
+        <location line="+16"/>
+        <source>写入文件时出错，文件未保存</source>
+        <translation>Writing the file failed; the file was not saved</translation>
+    </message>
+    <message>
         <location line="+40"/>
         <source>以下页面未能识别文字，已不带文字保存：
 %1</source>
@@ -204,13 +340,38 @@
 %1</translation>
     </message>
     <message>
-        <location line="+9"/>
+        <location line="+7"/>
         <source>警告</source>
         <translation>Warning</translation>
     </message>
 </context>
 <context>
+    <name>LeftoverRecovery</name>
+    <message>
+        <location filename="../recording/leftovers.cpp" line="+43"/>
+        <source>上次未正常结束时正在录制的录像已恢复：</source>
+        <translation>Recordings that were being made when vorlant last ended abnormally have been recovered:</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>以下未完成的录像无法修复，仍保留在原处：</source>
+        <translation>These unfinished recordings could not be repaired and were left where they are:</translation>
+    </message>
+    <message>
+        <location line="+54"/>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+</context>
+<context>
     <name>MainWindowQCamera</name>
+    <message>
+        <location filename="../mainwindow/mainwindowqcamera.cpp" line="+234"/>
+        <source>定时拍摄已停止：
+%1</source>
+        <translation>Timed shooting stopped:
+%1</translation>
+    </message>
     <message>
         <location filename="../mainwindow/mainwindowqcamera.ui" line="+20"/>
         <source>vorlant</source>
@@ -218,8 +379,8 @@
     </message>
     <message>
         <location line="+107"/>
-        <location filename="../mainwindow/mainwindowqcamera.cpp" line="+208"/>
-        <location line="+113"/>
+        <location filename="../mainwindow/mainwindowqcamera.cpp" line="+9"/>
+        <location line="+23"/>
         <source>视频加载中，请稍候......</source>
         <translation>Loading the video, please wait…</translation>
     </message>
@@ -345,8 +506,8 @@
     </message>
     <message>
         <location line="+370"/>
-        <location filename="../mainwindow/mainwindowqcamera.cpp" line="-114"/>
-        <location line="+28"/>
+        <location filename="../mainwindow/mainwindowqcamera.cpp" line="-24"/>
+        <location line="+34"/>
         <source>
 
 录像</source>
@@ -356,8 +517,7 @@ Video</translation>
     </message>
     <message>
         <location line="+29"/>
-        <location filename="../mainwindow/mainwindowqcamera.cpp" line="-4"/>
-        <location line="+89"/>
+        <location filename="../mainwindow/mainwindowqcamera.cpp" line="-11"/>
         <source>
 
 定时</source>
@@ -384,17 +544,18 @@ Setup</translation>
 Shoot</translation>
     </message>
     <message>
-        <location filename="../mainwindow/mainwindowqcamera.cpp" line="-154"/>
+        <location filename="../mainwindow/mainwindowqcamera.cpp" line="-76"/>
         <source>vorlant %1</source>
         <translation>vorlant %1</translation>
     </message>
     <message>
-        <location line="+27"/>
+        <location line="+33"/>
+        <location filename="../mainwindow/startup.cpp" line="+69"/>
         <source>警告</source>
         <translation>Warning</translation>
     </message>
     <message>
-        <location line="+71"/>
+        <location line="+83"/>
         <source>定时拍摄中......</source>
         <translation>Timed shooting…</translation>
     </message>
@@ -404,12 +565,12 @@ Shoot</translation>
         <translation>Recording…</translation>
     </message>
     <message>
-        <location line="+41"/>
+        <location line="+46"/>
         <source>定时拍照时间间隔为%1秒，无法定时拍摄。请在“设置”中把“定时拍照时间间隔(秒)”设为大于0的秒数。</source>
         <translation>The timer interval is %1 s, so timed shooting cannot start. In “Setup”, set “Interval (s)” to more than 0.</translation>
     </message>
     <message>
-        <location line="+12"/>
+        <location line="+10"/>
         <source>
 
 拍照中</source>
@@ -442,7 +603,7 @@ Stop</translation>
         <translation>Recording…</translation>
     </message>
     <message>
-        <location line="+210"/>
+        <location line="+219"/>
         <source>画中画功能已经启用</source>
         <translation>Picture in picture is on; close its windows before switching the camera.</translation>
     </message>
@@ -460,15 +621,15 @@ Stop</translation>
 <context>
     <name>MjpegAviWriter</name>
     <message>
-        <location filename="../recording/mjpegaviwriter.cpp" line="+75"/>
-        <location line="+101"/>
+        <location filename="../recording/mjpegaviwriter.cpp" line="+78"/>
+        <location line="+115"/>
         <location line="+22"/>
         <location line="+2"/>
         <source>录像文件写入失败</source>
         <translation>Writing the video file failed</translation>
     </message>
     <message>
-        <location line="-85"/>
+        <location line="-99"/>
         <location line="+12"/>
         <location line="+9"/>
         <source>无法创建录像文件</source>
@@ -485,7 +646,7 @@ Stop</translation>
         <translation>Cannot write the video file</translation>
     </message>
     <message>
-        <location line="+36"/>
+        <location line="+50"/>
         <source>录像文件已被删除</source>
         <translation>The video file was deleted</translation>
     </message>
@@ -504,24 +665,45 @@ Stop</translation>
         <source>录像文件无法关闭</source>
         <translation>The video file cannot be closed</translation>
     </message>
+    <message>
+        <location line="-105"/>
+        <location line="+7"/>
+        <source>录像画面无法写入</source>
+        <translation>The picture cannot be written to the video</translation>
+    </message>
 </context>
 <context>
     <name>OcrQueue</name>
     <message>
-        <location filename="../engine/ocrqueue.cpp" line="+80"/>
-        <location line="+35"/>
+        <location filename="../engine/ocrqueue.cpp" line="+159"/>
+        <location line="+6"/>
         <source>已取消</source>
         <translation>Cancelled</translation>
     </message>
     <message>
-        <location line="-33"/>
+        <location line="-49"/>
         <source>无法启动文字识别程序 %1</source>
         <translation>Cannot start the text recognition program %1</translation>
     </message>
     <message>
-        <location line="+3"/>
+        <location line="+2"/>
+        <source>文字识别超时（超过 %1 秒）</source>
+        <translation>Text recognition timed out (over %1 s)</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>文字识别程序输出过多，已停止</source>
+        <translation>The text recognition worker wrote too much and was stopped</translation>
+    </message>
+    <message>
+        <location line="+2"/>
         <source>文字识别程序异常退出</source>
         <translation>The text recognition program stopped unexpectedly</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>文字识别程序未能读取此页（退出码 %1）</source>
+        <translation>The text recognition worker could not read this page (exit code %1)</translation>
     </message>
     <message>
         <location line="+2"/>
@@ -530,14 +712,58 @@ Stop</translation>
     </message>
 </context>
 <context>
+    <name>Photo</name>
+    <message>
+        <location filename="../engine/photo.cpp" line="+24"/>
+        <source>还没有画面，无法拍照</source>
+        <translation>No picture yet; cannot take a photograph</translation>
+    </message>
+    <message>
+        <location line="+170"/>
+        <source>画面中没有找到文档，未保存</source>
+        <translation>No document found in the picture; nothing was saved</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <location line="+3"/>
+        <source>副摄像头%1还没有画面，未保存</source>
+        <translation>Second camera %1 has no picture yet; it was not saved</translation>
+    </message>
+    <message>
+        <location line="+21"/>
+        <source>不支持的图片格式“%1”，照片未保存</source>
+        <translation>Unsupported picture format “%1”; the photograph was not saved</translation>
+    </message>
+    <message>
+        <location line="+25"/>
+        <source>处理画面时出错，照片未保存：%1</source>
+        <translation>Processing the picture failed; the photograph was not saved: %1</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>内存不足，照片未保存</source>
+        <translation>Out of memory; the photograph was not saved</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>拍照时出错，照片未保存：%1</source>
+        <translation>Taking the photograph failed; it was not saved: %1</translation>
+    </message>
+</context>
+<context>
     <name>PhotoNaming</name>
     <message>
-        <location filename="../engine/photonaming.cpp" line="+84"/>
+        <location filename="../engine/photonaming.cpp" line="+86"/>
         <source>合并图像</source>
         <translation>merged image</translation>
     </message>
     <message>
-        <location line="+1"/>
+        <location line="+2"/>
+        <source>文档</source>
+        <translation>document</translation>
+    </message>
+    <message>
+        <location line="+4"/>
         <source>照片</source>
         <translation>photograph</translation>
     </message>
@@ -558,7 +784,7 @@ Stop</translation>
         <translation>Cannot encode the %1 (%2)</translation>
     </message>
     <message>
-        <location line="+87"/>
+        <location line="+89"/>
         <source>无法保存%1“%2”：%3</source>
         <translation>Cannot save the %1 “%2”: %3</translation>
     </message>
@@ -604,9 +830,59 @@ Stop</translation>
         <translation>Form</translation>
     </message>
     <message>
-        <location filename="../views/qcameraview.cpp" line="+331"/>
+        <location filename="../views/qcameraview.cpp" line="+388"/>
         <source>没有可录制的画面。</source>
         <translation>There is no picture to record.</translation>
+    </message>
+</context>
+<context>
+    <name>RepairTexts</name>
+    <message>
+        <location filename="../recording/partrepair.cpp" line="+115"/>
+        <location line="+65"/>
+        <location line="+55"/>
+        <source>无法读取：%1</source>
+        <translation>Cannot be read: %1</translation>
+    </message>
+    <message>
+        <location line="-113"/>
+        <source>文件中没有视频</source>
+        <translation>The file holds no video</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>缺少 AVI 格式支持</source>
+        <translation>AVI support is missing</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <location line="+14"/>
+        <source>内存不足</source>
+        <translation>Out of memory</translation>
+    </message>
+    <message>
+        <location line="-6"/>
+        <location line="+37"/>
+        <location line="+12"/>
+        <location line="+5"/>
+        <location line="+10"/>
+        <source>无法写入：%1</source>
+        <translation>Cannot be written: %1</translation>
+    </message>
+    <message>
+        <location line="-33"/>
+        <source>已取消</source>
+        <translation>Cancelled</translation>
+    </message>
+    <message>
+        <location line="+27"/>
+        <source>文件中没有完整的画面</source>
+        <translation>The file holds no whole frame</translation>
+    </message>
+    <message>
+        <location line="+32"/>
+        <source>不是录像文件</source>
+        <translation>Not a recording</translation>
     </message>
 </context>
 <context>
@@ -827,7 +1103,7 @@ Stop</translation>
 <context>
     <name>Startup</name>
     <message>
-        <location filename="../mainwindow/startup.cpp" line="+25"/>
+        <location filename="../mainwindow/startup.cpp" line="-30"/>
         <source>警告</source>
         <translation>Warning</translation>
     </message>
@@ -840,7 +1116,7 @@ Stop</translation>
 <context>
     <name>VideoRecorder</name>
     <message>
-        <location filename="../recording/videorecorder.cpp" line="+94"/>
+        <location filename="../recording/videorecorder.cpp" line="+99"/>
         <source>录像已经开始。</source>
         <translation>Recording has already started.</translation>
     </message>
@@ -855,7 +1131,7 @@ Stop</translation>
         <translation>Cannot create the work folder: %1</translation>
     </message>
     <message>
-        <location line="+143"/>
+        <location line="+170"/>
         <source>
 没有保存下录像。</source>
         <translation>
@@ -878,7 +1154,7 @@ Videos saved:
 The unfinished video is kept as %1</translation>
     </message>
     <message>
-        <location line="+32"/>
+        <location line="+40"/>
         <source>录像画面的格式无法写入，录像已停止。</source>
         <translation>The picture format cannot be recorded; recording stopped.</translation>
     </message>
@@ -888,42 +1164,54 @@ The unfinished video is kept as %1</translation>
         <translation>A picture cannot be encoded; recording stopped: %1</translation>
     </message>
     <message>
-        <location line="+25"/>
+        <location line="+26"/>
         <source>磁盘空间不足，录像已停止。</source>
         <translation>The disk is full; recording stopped.</translation>
     </message>
     <message>
-        <location line="+5"/>
-        <location line="+52"/>
+        <location line="+9"/>
+        <location line="+85"/>
         <source>磁盘空间不足，录像已停止。
 %1</source>
         <translation>The disk is full; recording stopped.
 %1</translation>
     </message>
     <message>
-        <location line="-51"/>
-        <location line="+52"/>
+        <location line="-84"/>
+        <location line="+85"/>
         <source>录像写入失败，录像已停止。
 %1</source>
         <translation>Writing the video failed; recording stopped.
 %1</translation>
     </message>
     <message>
-        <location line="-31"/>
+        <location line="-32"/>
         <source>无法创建录像文件：%1</source>
         <translation>Cannot create the video file: %1</translation>
     </message>
     <message>
-        <location line="+7"/>
+        <location line="+8"/>
         <source>无法创建录像文件 %1
 %2</source>
         <translation>Cannot create the video file %1
 %2</translation>
     </message>
     <message>
-        <location line="+52"/>
+        <location line="+58"/>
         <source>录像文件无法改名，录像已停止。</source>
         <translation>The video file cannot be renamed; recording stopped.</translation>
+    </message>
+    <message>
+        <location line="-102"/>
+        <source>磁盘写入太慢，跟不上录像，录像已停止。请录制到更快的磁盘。</source>
+        <translation>The disk is too slow to keep up with the recording; recording stopped. Please record to a faster disk.</translation>
+    </message>
+    <message>
+        <location line="+92"/>
+        <source>录像文件无法改名，录像已停止。
+%1</source>
+        <translation>The video file cannot be renamed; recording stopped.
+%1</translation>
     </message>
 </context>
 </TS>

@@ -25,7 +25,7 @@ void CameraViewDialog::SetCamera(int index)
 
 QImage CameraViewDialog::getChildImage() const
 {
-    return m_ui->iVideo->displayedImage();
+    return m_ui->iVideo->fullSizeImage();
 }
 
 QCameraView *CameraViewDialog::view() const

@@ -3,47 +3,23 @@
 #include "ui_qcameraview.h"
 
 #include "app/cache.h"
+#include "app/logging.h"
 #include "engine/imageprocessing.h"
-#include "sanitizers/tsanhandover.h"
 #include "views/displayscaling.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QDebug>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOption>
-#include <QTimer>
 #include <QWheelEvent>
+#include <QtMath>
 
 #include <algorithm>
+#include <utility>
 
 QCameraView::QCameraView(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui_QCameraView>())
 {
     m_ui->setupUi(this);
-
-    m_thread = new ImageProcessing();
-    m_thread->begin();
-    // Connected first, so it runs in the capture thread before the hand-over.
-    connect(
-        m_thread, &ImageProcessing::sendFarmeSignal, this, [this] { m_picturesSent.fetch_add(1); },
-        Qt::DirectConnection);
-    connect(m_thread, &ImageProcessing::sendFarmeSignal, this, &QCameraView::updateImage,
-            Qt::BlockingQueuedConnection);
-    connect(m_thread, &ImageProcessing::sendTakePhotoImageSignal, this, &QCameraView::takePhotoImage,
-            Qt::BlockingQueuedConnection);
-    connect(m_thread, &ImageProcessing::openCameraSignal, this, &QCameraView::openCameraSlot);
-    connect(m_thread, &ImageProcessing::closeCameraSignal, this, &QCameraView::closeCameraSlot);
-    connect(m_thread, &ImageProcessing::photoFailedSignal, this, &QCameraView::warningSignal);
-    // Queued even when the GUI thread opens the camera: the holder's warning
-    // box must not run its event loop in the middle of an open.
-    connect(m_thread, &ImageProcessing::cameraErrorSignal, this, &QCameraView::warningSignal, Qt::QueuedConnection);
-    // Made now, before the loop can end, so that a thread still running at
-    // destruction frees itself when it is done.
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-
-    m_writerTimer = new QTimer(this);
-    connect(m_writerTimer, &QTimer::timeout, this, &QCameraView::onWriterTimer);
 }
 
 QCameraView::~QCameraView()
@@ -51,15 +27,87 @@ QCameraView::~QCameraView()
     // The files of a running recording are completed; nobody is told, the holder is going away.
     stopRecording();
     m_stopped.clear();
+    detach();
+}
 
-    // A picture may be waiting for this widget while the loop blocks on its
-    // hand-over: dropping it releases the loop so that end() need not time out.
-    disconnect(m_thread, nullptr, this, nullptr);
-    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
-    m_thread->end();
-    // A loop that did not stop in time is deleted by its finished() connection.
-    if (m_thread->wait(0))
-        delete m_thread;
+void QCameraView::setSession(ImageProcessing *session)
+{
+    if (session == m_session)
+        return;
+    stopRecording();
+    detach();
+    if (session)
+        attach(session);
+}
+
+ImageProcessing *QCameraView::captureThread()
+{
+    if (!m_session) {
+        auto *own = new ImageProcessing();
+        attach(own);
+        m_ownSession = true;
+        own->begin();
+    }
+    return m_session;
+}
+
+void QCameraView::attach(ImageProcessing *session)
+{
+    m_session = session;
+    m_ownSession = false;
+    connect(session, &ImageProcessing::sendFarmeSignal, this, &QCameraView::updateImage);
+    connect(session, &ImageProcessing::sendTakePhotoImageSignal, this, &QCameraView::takePhotoImage);
+    connect(session, &ImageProcessing::openCameraSignal, this, &QCameraView::openCameraSlot);
+    connect(session, &ImageProcessing::closeCameraSignal, this, &QCameraView::closeCameraSlot);
+    connect(session, &ImageProcessing::photoFailedSignal, this, &QCameraView::warningSignal);
+    // Queued even when the GUI thread opens the camera: the holder's warning
+    // box must not run its event loop in the middle of an open.
+    connect(session, &ImageProcessing::cameraErrorSignal, this, &QCameraView::warningSignal, Qt::QueuedConnection);
+    updatePreviewSize();
+}
+
+void QCameraView::detach()
+{
+    ImageProcessing *session = m_session;
+    if (!session)
+        return;
+    disconnect(session, nullptr, this, nullptr);
+    m_session = nullptr;
+    m_awaitingLoopClose = false;
+    if (m_ownSession)
+        ImageProcessing::dispose(session);
+    m_ownSession = false;
+}
+
+void QCameraView::updatePreviewSize()
+{
+    if (!m_session)
+        return;
+    // A widget not on screen may be grabbed at any size: it gets whole frames.
+    QSize shown;
+    if (isVisible()) {
+        const double scale = devicePixelRatioF() * std::max(1.0, zoomFactor());
+        shown = QSize(qCeil(width() * scale), qCeil(height() * scale));
+    }
+    m_session->setPreviewSize(shown);
+}
+
+void QCameraView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updatePreviewSize();
+}
+
+void QCameraView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updatePreviewSize();
+}
+
+void QCameraView::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updatePreviewSize();
 }
 
 QSize QCameraView::cameraSize(int index) const
@@ -69,45 +117,40 @@ QSize QCameraView::cameraSize(int index) const
 
 void QCameraView::init(int index)
 {
+    ImageProcessing *session = captureThread();
     m_cameraIndex = index;
-    m_thread->setCameraIndex(index);
+    session->setCameraIndex(index);
     const QSize size = cameraSize(index);
     if (size.isValid())
-        m_thread->setFrameWidthAndHeight(size.width(), size.height());
-    m_thread->openCamara();
+        session->setFrameWidthAndHeight(size.width(), size.height());
+    session->openCamara();
     m_opening = true;
-}
-
-void QCameraView::dropPicturesInFlight()
-{
-    m_staleUpTo = m_picturesSent.load();
 }
 
 void QCameraView::openCamara()
 {
-    m_thread->openCamara();
+    captureThread()->openCamara();
     m_opening = true;
 }
 
 void QCameraView::closeCamara()
 {
-    m_thread->closeCamara(true);
-    dropPicturesInFlight();
+    captureThread()->closeCamara(true);
     emit closeCameraSignal();
 }
 
 void QCameraView::changeCamera(int index, int width, int height)
 {
-    m_thread->closeCamara(true);
-    dropPicturesInFlight();
+    ImageProcessing *session = captureThread();
+    session->closeCamara(true);
     emit closeCameraSignal();
     m_cameraIndex = index;
-    m_thread->setCameraIndex(index);
+    session->setCameraIndex(index);
     if (width != 0)
-        m_thread->setFrameWidth(width);
+        session->setFrameWidth(width);
     if (height != 0)
-        m_thread->setFrameHeight(height);
-    m_thread->openCamara();
+        session->setFrameHeight(height);
+    session->openCamara();
     m_opening = true;
 }
 
@@ -125,10 +168,10 @@ void QCameraView::changeCameraResolution(bool pictureInPicture, bool mainCamera)
             if (cap.width() < size.width())
                 size = cap;
         } else {
-            qDebug() << "picture-in-picture size index" << capIndex << "is not an output size; no cap applied";
+            qCDebug(lcCamera) << "picture-in-picture size index" << capIndex << "is not an output size; no cap applied";
         }
     }
-    m_thread->setCameraResolution(size);
+    captureThread()->setCameraResolution(size);
 }
 
 void QCameraView::reConfigVideoSetting()
@@ -140,54 +183,62 @@ void QCameraView::reConfigVideoSetting()
     if (reopens) {
         emit closeCameraSignal();
         m_opening = true;
-        // Pictures until the loop reports its close come from before the reopen.
         m_awaitingLoopClose = true;
     }
-    m_thread->reConfigVideoSetting();
+    captureThread()->reConfigVideoSetting();
 }
 
 void QCameraView::setCameraExposure(int value)
 {
-    m_thread->setCameraExposure(value);
+    captureThread()->setCameraExposure(value);
 }
 
 void QCameraView::setAngle(int step)
 {
-    m_thread->setAngle(step);
+    captureThread()->setAngle(step);
 }
 
 void QCameraView::setCameraCorrection(int mode)
 {
-    m_thread->setCameraCorrection(mode);
+    captureThread()->setCameraCorrection(mode);
 }
 
 void QCameraView::setCameraShootType(int type)
 {
-    m_thread->setCameraShootType(type);
+    captureThread()->setCameraShootType(type);
 }
 
 void QCameraView::setTakePhotoChildCamera(bool on)
 {
-    m_thread->setTakePhotoChildCamera(on);
+    captureThread()->setTakePhotoChildCamera(on);
 }
 
 void QCameraView::setSaveImageToTiff(bool on)
 {
-    m_thread->setSaveImageToTiff(on);
+    captureThread()->setSaveImageToTiff(on);
 }
 
 void QCameraView::setTakePhotoCammond(QImage first, QImage second, bool firstPresent, bool secondPresent)
 {
-    m_thread->setTakePhotoCammond(std::move(first), std::move(second), firstPresent, secondPresent);
+    captureThread()->setTakePhotoCammond(std::move(first), std::move(second), firstPresent, secondPresent);
+}
+
+QImage QCameraView::fullSizeImage() const
+{
+    if (!m_session || m_image.isNull() || !m_session->isCameraOpen())
+        return m_image;
+    // The picture on show may be a reduced decode: what is kept is made from the whole frame.
+    const cv::Size full = m_session->frameSize();
+    if (static_cast<qint64>(m_image.width()) * m_image.height() >= static_cast<qint64>(full.area()))
+        return m_image;
+    const QImage whole = m_session->fullSizePicture();
+    return whole.isNull() ? m_image : whole;
 }
 
 void QCameraView::videoSettingOpenWindow() {}
 
 void QCameraView::updateImage(QImage image)
 {
-    const tsanhandover::SlotDone slotDone;
-    if (++m_picturesArrived <= m_staleUpTo)
-        return;
     if (m_opening && !m_awaitingLoopClose) {
         m_opening = false;
         emit openCameraSignal();
@@ -199,7 +250,6 @@ void QCameraView::updateImage(QImage image)
 
 void QCameraView::takePhotoImage(QList<QString> paths, int kind)
 {
-    const tsanhandover::SlotDone slotDone;
     emit sendTakePhotoImageSignal(paths, kind);
 }
 
@@ -251,7 +301,8 @@ void QCameraView::paintEvent(QPaintEvent *event)
             painter.drawImage(target, fittedPicture(scaled));
         }
         m_pan = QPoint();
-        m_zoomSteps = 0;
+        if (std::exchange(m_zoomSteps, 0) != 0)
+            updatePreviewSize();
     } else {
         const double zoom = zoomFactor();
         painter.scale(zoom, zoom);
@@ -275,25 +326,30 @@ void QCameraView::wheelEvent(QWheelEvent *event)
         ++m_zoomSteps;
     else
         zoomOut();
+    updatePreviewSize();
     update();
 }
 
 void QCameraView::onZoomInImage()
 {
     ++m_zoomSteps;
+    updatePreviewSize();
     update();
 }
 
 void QCameraView::onZoomOutImage()
 {
-    if (zoomOut())
+    if (zoomOut()) {
+        updatePreviewSize();
         update();
+    }
 }
 
 void QCameraView::onPresetImage()
 {
     m_pan = QPoint();
     m_zoomSteps = 0;
+    updatePreviewSize();
     update();
 }
 
@@ -326,14 +382,15 @@ void QCameraView::recordBegin()
 {
     if (m_opening || m_recording)
         return;
-    const cv::Mat frame = m_thread->currentFrame();
-    if (frame.empty()) {
+    ImageProcessing *session = captureThread();
+    const cv::Size size = session->frameSize();
+    if (size.empty()) {
         emit warningSignal(tr("没有可录制的画面。"));
         return;
     }
     const QString directory = Cache::config->snapshot().workDirectory();
     auto recorder = std::make_unique<VideoRecorder>(directory, QDateTime::currentDateTime(), m_recordingLimits, this);
-    if (!recorder->start(frame.size())) {
+    if (!recorder->start(size)) {
         emit warningSignal(recorder->errorString());
         return;
     }
@@ -343,31 +400,18 @@ void QCameraView::recordBegin()
     m_recordingFilePath = recorder->firstFilePath();
     m_recorder = std::move(recorder);
     m_recording = true;
-    m_writerTimer->start(kWriterIntervalMs);
-}
-
-void QCameraView::onWriterTimer()
-{
-    if (!m_recording || !m_recorder || m_image.isNull())
-        return;
-    // Taking a frame makes the loop read into a fresh buffer, so only take one when it is needed.
-    if (m_recorder->framesDue() <= 0)
-        return;
-    const cv::Mat frame = m_thread->currentFrame();
-    if (!frame.empty())
-        m_recorder->addFrame(frame);
+    // The loop hands it every frame it reads from now on.
+    session->setFrameSink(started);
 }
 
 void QCameraView::stopRecording()
 {
-    m_writerTimer->stop();
     m_recording = false;
     if (!m_recorder)
         return;
-    // Fill the files up to this moment with the last frame.
-    const cv::Mat frame = m_thread->currentFrame();
-    if (!frame.empty())
-        m_recorder->addFrame(frame);
+    // Once this returns the loop no longer hands it frames.
+    if (m_session)
+        m_session->setFrameSink(nullptr);
     m_recorder->stop();
     m_stopped.push_back({std::move(m_recorder), false});
 }

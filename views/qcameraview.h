@@ -5,26 +5,29 @@
 #include <QImage>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QWidget>
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
 class ImageProcessing;
-class QTimer;
 class Ui_QCameraView;
 
 // Shows one camera's live picture fitted to the widget, with wheel zoom and
-// drag-to-pan, and is the GUI thread's handle on that camera's capture thread.
-// It also records the camera's raw frames to video.
+// drag-to-pan. The camera is a capture session (ImageProcessing) that its
+// holder gives it; a widget given none makes one of its own on first use.
+// The widget passes the user's commands on to the session, tells it the size
+// the picture is shown at, and records the session's frames to video.
 class QCameraView : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr double kZoomStep = 0.2;
+    // The camera rate recordings were made for: callers that hand frames to a
+    // VideoRecorder themselves (tests, benchmarks) do so at this interval.
     static constexpr int kWriterIntervalMs = 33;
     // How long recordEnd() waits for the last file to be complete before it
     // leaves that to the recorder's thread and reports the files later.
@@ -32,6 +35,10 @@ public:
 
     explicit QCameraView(QWidget *parent = nullptr);
     ~QCameraView() override;
+
+    // The session to show and command; the holder keeps ownership. Null
+    // detaches the widget (a running recording is ended first).
+    void setSession(ImageProcessing *session);
 
     void init(int index);
     void openCamara();
@@ -62,11 +69,16 @@ public:
     // Set from a (re)open until the first picture arrives: no recording then.
     bool isOpening() const { return m_opening; }
     int cameraIndex() const { return m_cameraIndex; }
+    // The picture on show; it may be decoded smaller than the camera's frame.
     QImage displayedImage() const { return m_image; }
+    // The picture on show as the camera's whole frame gives it, for keeping;
+    // the picture on show once the camera is closed.
+    QImage fullSizeImage() const;
     double zoomFactor() const { return 1.0 + kZoomStep * m_zoomSteps; }
     QPoint panOffset() const { return m_pan; }
     int receivedFrames() const { return m_receivedFrames; }
-    ImageProcessing *captureThread() const { return m_thread; }
+    // The session shown (made on first use when the holder gave none).
+    ImageProcessing *captureThread();
 
 signals:
     void sendTakePhotoImageSignal(QList<QString> paths, int kind);
@@ -81,24 +93,28 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void updateImage(QImage image);
     void takePhotoImage(QList<QString> paths, int kind);
     void openCameraSlot();
     void closeCameraSlot();
-    void onWriterTimer();
     void onZoomInImage();
     void onZoomOutImage();
     void onPresetImage();
 
 private:
+    void attach(ImageProcessing *session);
+    void detach();
+    void updatePreviewSize();
     QSize cameraSize(int index) const;
     bool zoomOut();
     void stopRecording();
     void recorderFinished(VideoRecorder *recorder);
     void reportRecording(const VideoRecorder &recorder);
-    void dropPicturesInFlight();
     const QImage &fittedPicture(QSize size);
 
     std::unique_ptr<Ui_QCameraView> m_ui;
@@ -111,12 +127,8 @@ private:
     QPoint m_lastMouse;
     bool m_dragging = false;
     int m_receivedFrames = 0;
-    // Pictures are delivered in the order they are sent, one at a time. One
-    // sent before a close or reopen may still arrive after it; counting both
-    // ends tells it apart, so it cannot end the opening state early.
-    std::atomic<qint64> m_picturesSent{0};
-    qint64 m_picturesArrived = 0;
-    qint64 m_staleUpTo = 0;
+    // After a reopen asked of the loop, pictures until the loop reports its
+    // close still come from before it and cannot end the opening state.
     bool m_awaitingLoopClose = false;
 
     // The displayed picture scaled for a fitted repaint, kept until the picture or size changes.
@@ -134,6 +146,7 @@ private:
     };
     std::vector<StoppedRecording> m_stopped;
 
-    ImageProcessing *m_thread = nullptr;
-    QTimer *m_writerTimer = nullptr;
+    QPointer<ImageProcessing> m_session;
+    // Whether m_session is this widget's own, made because no holder gave one.
+    bool m_ownSession = false;
 };

@@ -2,11 +2,13 @@
 
 #include <QThread>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
 ScriptedFrameSource::ScriptedFrameSource(std::shared_ptr<ScriptedLog> log, QString name,
-                                         std::function<cv::Mat(int)> frames, bool opens, bool v4l2)
-    : m_log(std::move(log)), m_name(std::move(name)), m_frames(std::move(frames)), m_opens(opens), m_v4l2(v4l2)
+                                         std::function<cv::Mat(int)> frames, bool opens, bool v4l2, bool jpeg)
+    : m_log(std::move(log)), m_name(std::move(name)), m_frames(std::move(frames)), m_opens(opens), m_v4l2(v4l2),
+      m_jpeg(jpeg)
 {
 }
 
@@ -40,10 +42,22 @@ bool ScriptedFrameSource::read(cv::Mat &frame)
         frame.release();
         return false;
     }
+    if (m_givesBytes) {
+        std::vector<uchar> bytes;
+        cv::imencode(".jpg", produced, bytes);
+        cv::Mat(1, static_cast<int>(bytes.size()), CV_8UC1, bytes.data()).copyTo(frame);
+        return true;
+    }
     // As cv::VideoCapture::read does: into the caller's buffer when its size
     // and type fit, whoever else still shares that buffer.
     produced.copyTo(frame);
     return true;
+}
+
+bool ScriptedFrameSource::keepJpegBytes()
+{
+    m_givesBytes = m_jpeg && m_open;
+    return m_givesBytes;
 }
 
 bool ScriptedFrameSource::set(int propId, double value)
@@ -75,9 +89,9 @@ void ScriptedFrameSource::release()
 }
 
 FrameSourceFactory scriptedFactory(std::shared_ptr<ScriptedLog> log, std::function<cv::Mat(int)> frames, bool opens,
-                                   bool v4l2)
+                                   bool v4l2, bool jpeg)
 {
     return [=](const CameraInfo &camera) -> std::unique_ptr<FrameSource> {
-        return std::make_unique<ScriptedFrameSource>(log, camera.path, frames, opens, v4l2);
+        return std::make_unique<ScriptedFrameSource>(log, camera.path, frames, opens, v4l2, jpeg);
     };
 }

@@ -70,8 +70,9 @@ struct ScriptedLog {
 
 class ScriptedFrameSource : public FrameSource {
 public:
+    // `jpeg`: a Motion-JPEG camera, whose frames can be read as their JPEG bytes.
     ScriptedFrameSource(std::shared_ptr<ScriptedLog> log, QString name, std::function<cv::Mat(int)> frames,
-                        bool opens = true, bool v4l2 = false);
+                        bool opens = true, bool v4l2 = false, bool jpeg = false);
     ~ScriptedFrameSource() override;
     bool open() override;
     bool isOpened() const override { return m_open; }
@@ -80,6 +81,7 @@ public:
     double get(int propId) const override;
     void release() override;
     bool isVideo4Linux() const override { return m_v4l2; }
+    bool keepJpegBytes() override;
 
 private:
     std::shared_ptr<ScriptedLog> m_log;
@@ -87,6 +89,8 @@ private:
     std::function<cv::Mat(int)> m_frames;
     bool m_opens;
     bool m_v4l2;
+    bool m_jpeg;
+    bool m_givesBytes = false;
     bool m_open = false;
     int m_readCount = 0;
     double m_width = 0;
@@ -95,4 +99,4 @@ private:
 
 // A factory for ImageProcessing that makes scripted sources named after the camera path.
 FrameSourceFactory scriptedFactory(std::shared_ptr<ScriptedLog> log, std::function<cv::Mat(int)> frames,
-                                   bool opens = true, bool v4l2 = false);
+                                   bool opens = true, bool v4l2 = false, bool jpeg = false);

@@ -13,9 +13,11 @@ XvfbServer::XvfbServer()
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
         return;
     // -displayfd makes the server choose a free display and print its number.
+    // Without -noreset it resets whenever its last client leaves (each xdotool
+    // call), and a program connecting meanwhile is turned away.
     m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                                             QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
     if (!m_server.waitForStarted(kStartTimeoutMs))
         return;
     QElapsedTimer clock;
