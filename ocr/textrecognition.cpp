@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -25,9 +26,47 @@ constexpr double kEdgeShare = 0.05;
 constexpr int kLeastResolution = 70;
 constexpr int kMostResolution = 600;
 constexpr int kUnknownResolution = 300;
-// Lines of print this tall (in pixels) are read best; much taller ones are scaled down to it.
-constexpr int kBestLineHeight = 34;
-constexpr double kLargestLineExcess = 1.25;
+// Each line is cut out with this share of its height as white margin all
+// round and handed over this tall; the recogniser halves it (smoothing as it
+// shrinks) to the height its network reads. Tighter or looser margins, or a
+// line handed over at the network's own height, misread more characters.
+constexpr double kLineMargin = 0.3;
+constexpr int kHandedLineHeight = 96;
+// A line mostly in Latin script is read again with narrower margins, at
+// which the recogniser keeps the spaces between words.
+constexpr double kLatinLineMargin = 0.1;
+// Columns stand this many line heights apart or more; the gaps between the
+// words or characters of a line are narrower.
+constexpr double kColumnGap = 1.2;
+// A run of rows this much taller than a line holds lines that touch (or a
+// picture): tesseract's own layout reads it.
+constexpr double kTallLine = 1.8;
+// A line shorter than this share of the others (a lone full stop, a row of
+// dots) is read at their height, from its foot up, not blown up to fill it.
+constexpr double kShortLine = 0.6;
+// A short sliver this close to a line, the two no taller than this, is part of it.
+constexpr double kJoinedLine = 1.3;
+// Noise: specks no wider or taller than a twelfth of a line, within these
+// bounds (a page's lines seem taller than they are until it is levelled).
+constexpr int kSpeckShare = 12;
+constexpr int kLeastSpeck = 2;
+constexpr int kMostSpeck = 4;
+// Paper made even is near white; a page without print has no darker ink than this.
+constexpr int kDarkestPaper = 200;
+constexpr int kMostCutDepth = 32;
+// A scan may lie turned this far either way (degrees); it is levelled, so
+// that its lines stand apart, when turned by more than the least turn.
+constexpr double kMostSkew = 5.0;
+constexpr double kLeastSkew = 0.3;
+constexpr double kCoarseSkewStep = 0.25;
+constexpr double kFineSkewStep = 0.05;
+// The turn is judged on the ink scaled so that its lines are about this
+// tall, neither enlarged nor shrunk below the least scale (the lines of a
+// turned page run into each other and seem taller than they are), in this
+// many upright strips.
+constexpr int kSkewLineHeight = 12;
+constexpr double kLeastSkewScale = 0.25;
+constexpr int kSkewStrips = 4;
 // The paper's brightness is found at this scale, over windows this wide
 // (wider than a character there, narrower than a shadow's edge).
 constexpr double kPaperScale = 0.25;
@@ -42,7 +81,8 @@ int clampedResolution(double dpi)
 int medianLineHeight(const cv::Mat &picture)
 {
     // The edges of a cut-out may show the desk, dark in every row.
-    const int marginX = static_cast<int>(picture.cols * kEdgeShare), marginY = static_cast<int>(picture.rows * kEdgeShare);
+    const int marginX = static_cast<int>(picture.cols * kEdgeShare),
+              marginY = static_cast<int>(picture.rows * kEdgeShare);
     const cv::Mat grey = picture(cv::Rect(marginX, marginY, picture.cols - 2 * marginX, picture.rows - 2 * marginY));
     cv::Mat ink;
     cv::threshold(grey, ink, 0, 1, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
@@ -98,6 +138,317 @@ int estimatedResolution(const cv::Mat &grey)
     return line > 0 ? clampedResolution(line / kLineInkInches) : kUnknownResolution;
 }
 
+namespace {
+
+// The ink of an evenly lit page (255 where ink), without specks of noise and
+// without whatever touches the picture's edges: print keeps a margin, and the
+// desk showing along a cut-out's edges would run across every row or stand
+// as lines of its own. The desk is whitened on the page too, so that it does
+// not come back inside when the page is turned.
+cv::Mat inkOf(cv::Mat &even, int lineHeight)
+{
+    cv::Mat ink;
+    const double level = cv::threshold(even, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    if (level > kDarkestPaper)
+        cv::threshold(even, ink, kDarkestPaper, 255, cv::THRESH_BINARY_INV);
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
+    const int speck = std::clamp(lineHeight / kSpeckShare, kLeastSpeck, kMostSpeck);
+    enum Kind : uchar { Ink, Speck, Edge };
+    std::vector<uchar> kind(count, Ink);
+    kind[0] = Speck;
+    for (int i = 1; i < count; ++i) {
+        const int x = stats.at<int>(i, cv::CC_STAT_LEFT), y = stats.at<int>(i, cv::CC_STAT_TOP);
+        const int w = stats.at<int>(i, cv::CC_STAT_WIDTH), h = stats.at<int>(i, cv::CC_STAT_HEIGHT);
+        if (x == 0 || y == 0 || x + w == ink.cols || y + h == ink.rows)
+            kind[i] = Edge;
+        else if (w <= speck && h <= speck)
+            kind[i] = Speck;
+    }
+    for (int y = 0; y < ink.rows; ++y) {
+        const int *label = labels.ptr<int>(y);
+        uchar *out = ink.ptr(y);
+        uchar *page = even.ptr(y);
+        for (int x = 0; x < ink.cols; ++x) {
+            const uchar k = kind[label[x]];
+            out[x] = k == Ink ? 255 : 0;
+            if (k == Edge)
+                page[x] = 255;
+        }
+    }
+    return ink;
+}
+
+// The stretches of a profile that carry ink, as [start, end) pairs.
+std::vector<std::pair<int, int>> inkRuns(const cv::Mat &profile)
+{
+    std::vector<std::pair<int, int>> runs;
+    const int length = static_cast<int>(profile.total());
+    int start = -1;
+    for (int i = 0; i <= length; ++i) {
+        const bool inked = i < length && profile.at<int>(i) > 0;
+        if (inked && start < 0)
+            start = i;
+        else if (!inked && start >= 0) {
+            runs.emplace_back(start, i);
+            start = -1;
+        }
+    }
+    return runs;
+}
+
+// Cuts `area` of the ink into text lines in reading order: at each step at
+// the widest gap's direction, so that columns part before their lines do.
+// Runs of rows too tall for one line go out as blocks for tesseract.
+void cutIntoLines(const cv::Mat &ink, const cv::Rect &area, int lineHeight, int depth, std::vector<cv::Rect> *lines,
+                  std::vector<cv::Rect> *blocks)
+{
+    cv::Mat rowProfile, columnProfile;
+    cv::reduce(ink(area), rowProfile, 1, cv::REDUCE_SUM, CV_32S);
+    cv::reduce(ink(area), columnProfile, 0, cv::REDUCE_SUM, CV_32S);
+    const auto rows = inkRuns(rowProfile);
+    const auto allColumns = inkRuns(columnProfile);
+    if (rows.empty())
+        return;
+    const cv::Rect inked(area.x + allColumns.front().first, area.y + rows.front().first,
+                         allColumns.back().second - allColumns.front().first, rows.back().second - rows.front().first);
+    // Columns: runs of columns parted by gaps wider than a word space.
+    std::vector<std::pair<int, int>> columns;
+    int widestColumnGap = 0, widestRowGap = 0;
+    for (const auto &run : allColumns) {
+        const int gap = columns.empty() ? 0 : run.first - columns.back().second;
+        if (!columns.empty() && gap < kColumnGap * lineHeight) {
+            columns.back().second = run.second;
+        } else {
+            widestColumnGap = std::max(widestColumnGap, gap);
+            columns.push_back(run);
+        }
+    }
+    for (size_t i = 1; i < rows.size(); ++i)
+        widestRowGap = std::max(widestRowGap, rows[i].first - rows[i - 1].second);
+
+    if (depth < kMostCutDepth && columns.size() > 1 && widestColumnGap >= widestRowGap) {
+        for (const auto &column : columns)
+            cutIntoLines(ink, cv::Rect(area.x + column.first, inked.y, column.second - column.first, inked.height),
+                         lineHeight, depth + 1, lines, blocks);
+    } else if (depth < kMostCutDepth && rows.size() > 1) {
+        for (const auto &row : rows)
+            cutIntoLines(ink, cv::Rect(inked.x, area.y + row.first, inked.width, row.second - row.first), lineHeight,
+                         depth + 1, lines, blocks);
+    } else if (inked.height > kTallLine * lineHeight) {
+        blocks->push_back(inked);
+        lines->push_back(cv::Rect()); // its place in the reading order
+    } else {
+        lines->push_back(inked);
+    }
+}
+
+// How sharply the ink falls into rows when turned by `degrees`: the sum of
+// the squared row counts, greatest when the lines are level. Counted in
+// upright strips of the page apart, so that turning the lines of one column
+// into line with those of the next is no gain.
+double rowSharpness(const std::vector<cv::Point> &points, double degrees, cv::Size size)
+{
+    const double radians = degrees * CV_PI / 180.0;
+    const double c = std::cos(radians), s = std::sin(radians);
+    const int reach = size.width + size.height; // beyond any turned row
+    const int stripWidth = std::max(1, size.width / kSkewStrips);
+    std::vector<int> counts(static_cast<size_t>(kSkewStrips + 1) * (2 * reach + 1), 0);
+    for (const cv::Point &p : points) {
+        const int strip = std::min(p.x / stripWidth, kSkewStrips);
+        ++counts[static_cast<size_t>(strip) * (2 * reach + 1) +
+                 static_cast<size_t>(std::lround(-s * p.x + c * p.y + reach))];
+    }
+    double sharpness = 0.0;
+    for (const int n : counts)
+        sharpness += static_cast<double>(n) * n;
+    return sharpness;
+}
+
+// The turn (degrees, as cv::getRotationMatrix2D takes it) that levels the
+// page's lines: a scanned sheet is seldom laid quite straight, and lines
+// that run downhill touch their neighbours in every row.
+double levellingTurn(const cv::Mat &ink, int lineHeight)
+{
+    const double scale = std::clamp(static_cast<double>(kSkewLineHeight) / lineHeight, kLeastSkewScale, 1.0);
+    cv::Mat small;
+    cv::resize(ink, small, cv::Size(), scale, scale, cv::INTER_AREA);
+    std::vector<cv::Point> points;
+    cv::findNonZero(small, points);
+    if (points.empty())
+        return 0.0;
+    const auto best = [&](double from, double to, double step) {
+        double bestTurn = 0.0, bestSharpness = -1.0;
+        for (double turn = from; turn <= to + step / 2; turn += step) {
+            const double sharpness = rowSharpness(points, turn, small.size());
+            if (sharpness > bestSharpness) {
+                bestSharpness = sharpness;
+                bestTurn = turn;
+            }
+        }
+        return bestTurn;
+    };
+    const double coarse = best(-kMostSkew, kMostSkew, kCoarseSkewStep);
+    return best(coarse - kCoarseSkewStep, coarse + kCoarseSkewStep, kFineSkewStep);
+}
+
+// The page turned by `degrees` onto a canvas that holds all of it, white
+// where nothing was; `back` maps the canvas to the page.
+cv::Mat turned(const cv::Mat &even, double degrees, cv::Mat *back)
+{
+    const cv::Point2f centre(even.cols / 2.0f, even.rows / 2.0f);
+    cv::Mat turn = cv::getRotationMatrix2D(centre, degrees, 1.0);
+    const cv::Rect canvas =
+        cv::RotatedRect(centre, cv::Size2f(even.size()), static_cast<float>(degrees)).boundingRect();
+    turn.at<double>(0, 2) += canvas.width / 2.0 - centre.x;
+    turn.at<double>(1, 2) += canvas.height / 2.0 - centre.y;
+    cv::Mat out;
+    cv::warpAffine(even, out, turn, canvas.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(255));
+    cv::invertAffineTransform(turn, *back);
+    return out;
+}
+
+// A box on the levelled canvas as a box on the page picture.
+QRect onPicture(const QRect &box, const cv::Mat &back, cv::Size picture)
+{
+    if (back.empty())
+        return box;
+    std::vector<cv::Point2f> corners = {{float(box.left()), float(box.top())},
+                                        {float(box.left() + box.width()), float(box.top())},
+                                        {float(box.left()), float(box.top() + box.height())},
+                                        {float(box.left() + box.width()), float(box.top() + box.height())}};
+    cv::transform(corners, corners, back);
+    const cv::Rect r = cv::boundingRect(corners) & cv::Rect(cv::Point(), picture);
+    return QRect(r.x, r.y, r.width, r.height);
+}
+
+// Where a part of a character stands apart above or below the rest of its
+// line (the strokes of 二 or 三, a dot over an i), the cut leaves a sliver:
+// it joins the line it is closest to, when the two are no taller than a line.
+std::vector<cv::Rect> joinSlivers(const std::vector<cv::Rect> &cut, int lineHeight)
+{
+    std::vector<cv::Rect> joined;
+    for (const cv::Rect &line : cut) {
+        if (!joined.empty() && !line.empty() && !joined.back().empty()) {
+            const cv::Rect both = joined.back() | line;
+            const bool overlapping = line.x < joined.back().br().x && joined.back().x < line.br().x;
+            if (overlapping && both.height <= kJoinedLine * lineHeight &&
+                (line.height < kShortLine * lineHeight || joined.back().height < kShortLine * lineHeight)) {
+                joined.back() = both;
+                continue;
+            }
+        }
+        joined.push_back(line);
+    }
+    return joined;
+}
+
+// One line cut out with white margins and scaled to the height it is handed
+// over at, by `scale`.
+cv::Mat lineImage(const cv::Mat &even, cv::Rect line, int lineHeight, double margins, double *scale)
+{
+    if (line.height < kShortLine * lineHeight) {
+        const int grown = std::min(lineHeight, line.br().y);
+        line = cv::Rect(line.x, line.br().y - grown, line.width, grown);
+    }
+    const int margin = std::max(1, static_cast<int>(std::lround(margins * line.height)));
+    cv::Mat padded(line.height + 2 * margin, line.width + 2 * margin, CV_8U, cv::Scalar(255));
+    even(line).copyTo(padded(cv::Rect(margin, margin, line.width, line.height)));
+    *scale = static_cast<double>(kHandedLineHeight) / padded.rows;
+    cv::Mat handed;
+    cv::resize(padded, handed,
+               cv::Size(std::max(1, static_cast<int>(std::lround(padded.cols * *scale))), kHandedLineHeight), 0, 0,
+               *scale < 1.0 ? cv::INTER_AREA : cv::INTER_CUBIC);
+    return handed;
+}
+
+QString recognisedText(tesseract::TessBaseAPI &api)
+{
+    const std::unique_ptr<char[]> text(api.GetUTF8Text());
+    return text ? tidyRecognisedSpacing(QString::fromUtf8(text.get())) : QString();
+}
+
+bool mostlyLatin(const QString &text)
+{
+    int latin = 0, other = 0;
+    for (const QChar c : text) {
+        if (c.isSpace())
+            continue;
+        if (c.unicode() < 0x80)
+            ++latin;
+        else
+            ++other;
+    }
+    return latin > other;
+}
+
+QString readImage(tesseract::TessBaseAPI &api, const cv::Mat &image, double scale, int resolution)
+{
+    api.SetPageSegMode(tesseract::PSM_RAW_LINE);
+    api.SetImage(image.data, image.cols, image.rows, 1, static_cast<int>(image.step));
+    api.SetSourceResolution(std::max(kLeastResolution, static_cast<int>(std::lround(resolution * scale))));
+    return recognisedText(api);
+}
+
+// Reads one line on its own. With wide margins Chinese print is read best,
+// but the spaces between Latin words are the recogniser's guess and some go
+// missing ("foxjumps"): a line mostly in Latin script is read again with the
+// narrow margins of the lines the recogniser learnt from.
+QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect &line, int lineHeight, int resolution)
+{
+    double scale = 1.0;
+    const QString text = readImage(api, lineImage(even, line, lineHeight, kLineMargin, &scale), scale, resolution);
+    if (!mostlyLatin(text))
+        return text;
+    const QString words =
+        readImage(api, lineImage(even, line, lineHeight, kLatinLineMargin, &scale), scale, resolution);
+    return words.isEmpty() ? text : words;
+}
+
+// A run of rows too tall for one line: one line of large print is read as
+// the others are, a picture not at all; lines that touch are laid out by
+// tesseract itself, and appended with its boxes.
+void readBlock(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect &block, int lineHeight, int resolution,
+               QList<OcrLine> *lines)
+{
+    api.SetPageSegMode(tesseract::PSM_AUTO);
+    api.SetImage(even.data, even.cols, even.rows, 1, static_cast<int>(even.step));
+    api.SetSourceResolution(resolution);
+    api.SetRectangle(block.x, block.y, block.width, block.height);
+    int found = 0;
+    if (const std::unique_ptr<tesseract::PageIterator> layout(api.AnalyseLayout());
+        layout && !layout->Empty(tesseract::RIL_TEXTLINE)) {
+        do
+            ++found;
+        while (found < 2 && layout->Next(tesseract::RIL_TEXTLINE));
+    }
+    if (found == 0)
+        return; // a picture, no print
+    if (found == 1) {
+        const QString text = readLine(api, even, block, lineHeight, resolution);
+        if (!text.isEmpty())
+            lines->append({QRect(block.x, block.y, block.width, block.height), text});
+        return;
+    }
+    if (api.Recognize(nullptr) != 0)
+        return;
+    const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    if (!it)
+        return;
+    const tesseract::PageIteratorLevel level = tesseract::RIL_TEXTLINE;
+    do {
+        const std::unique_ptr<char[]> text(it->GetUTF8Text(level));
+        int left = 0, top = 0, right = 0, bottom = 0;
+        if (!text || !it->BoundingBox(level, &left, &top, &right, &bottom))
+            continue;
+        const QString tidy = tidyRecognisedSpacing(QString::fromUtf8(text.get()));
+        if (!tidy.isEmpty() && right > left && bottom > top)
+            lines->append({QRect(left, top, right - left, bottom - top), tidy});
+    } while (it->Next(level));
+}
+
+} // namespace
+
 bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *error)
 {
     lines->clear();
@@ -110,45 +461,43 @@ bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *
         cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
     else
         grey = picture;
-    grey = evenlyLit(grey);
-    // Large print is read at the size the recogniser reads best, and told
-    // the resolution it then has; the boxes are scaled back.
-    const int resolution = estimatedResolution(grey);
-    const int lineHeight = medianLineHeight(grey);
-    const double scale = lineHeight > kBestLineHeight * kLargestLineExcess
-                             ? static_cast<double>(kBestLineHeight) / lineHeight
-                             : 1.0;
-    if (scale < 1.0)
-        cv::resize(grey, grey, cv::Size(), scale, scale, cv::INTER_AREA);
+    cv::Mat even = evenlyLit(grey);
+    const int resolution = estimatedResolution(even);
+    int lineHeight = std::max(1, medianLineHeight(even));
+    cv::Mat ink = inkOf(even, lineHeight);
+    cv::Mat back; // from the levelled page to the picture
+    const double turn = levellingTurn(ink, lineHeight);
+    if (std::abs(turn) >= kLeastSkew) {
+        even = turned(even, turn, &back);
+        lineHeight = std::max(1, medianLineHeight(even));
+        ink = inkOf(even, lineHeight);
+    }
 
     tesseract::TessBaseAPI api;
     if (api.Init(nullptr, kOcrLanguage, tesseract::OEM_LSTM_ONLY) != 0) {
         *error = QStringLiteral("the %1 language data could not be loaded").arg(QLatin1String(kOcrLanguage));
         return false;
     }
-    api.SetPageSegMode(tesseract::PSM_AUTO);
-    api.SetImage(grey.data, grey.cols, grey.rows, 1, static_cast<int>(grey.step));
-    // Left to guess, the recogniser takes a clean page for a much finer one
-    // and breaks its lines into fragments.
-    api.SetSourceResolution(std::max(kLeastResolution, static_cast<int>(std::lround(resolution * scale))));
-    if (api.Recognize(nullptr) != 0) {
-        *error = QStringLiteral("recognition failed");
-        return false;
-    }
-    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-    if (!it)
-        return true; // nothing on the page
-    const tesseract::PageIteratorLevel level = tesseract::RIL_TEXTLINE;
-    do {
-        std::unique_ptr<char[]> text(it->GetUTF8Text(level));
-        int left = 0, top = 0, right = 0, bottom = 0;
-        if (!text || !it->BoundingBox(level, &left, &top, &right, &bottom))
+    // Tesseract's own layout breaks the lines of some faces (a Kai face, with
+    // its separate dots and hooks, above all) into pieces and joins others;
+    // lines found here between clean gaps of rows are read one at a time.
+    std::vector<cv::Rect> cut, blocks;
+    cutIntoLines(ink, cv::Rect(0, 0, ink.cols, ink.rows), lineHeight, 0, &cut, &blocks);
+    auto block = blocks.cbegin();
+    QList<OcrLine> read;
+    for (const cv::Rect &line : joinSlivers(cut, lineHeight)) {
+        if (line.empty()) {
+            readBlock(api, even, *block++, lineHeight, resolution, &read);
             continue;
-        const QString tidy = tidyRecognisedSpacing(QString::fromUtf8(text.get()));
-        const QRect box(QPoint(static_cast<int>(left / scale), static_cast<int>(top / scale)),
-                        QPoint(static_cast<int>(right / scale) - 1, static_cast<int>(bottom / scale) - 1));
-        if (!tidy.isEmpty() && right > left && bottom > top)
-            lines->append({box, tidy});
-    } while (it->Next(level));
+        }
+        const QString text = readLine(api, even, line, lineHeight, resolution);
+        if (!text.isEmpty())
+            read.append({QRect(line.x, line.y, line.width, line.height), text});
+    }
+    for (OcrLine &line : read) {
+        line.box = onPicture(line.box, back, grey.size());
+        if (!line.box.isEmpty())
+            lines->append(line);
+    }
     return true;
 }

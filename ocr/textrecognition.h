@@ -13,7 +13,9 @@ constexpr char kOcrLanguage[] = "chi_sim";
 // of an A-series or Letter sheet, else from the height of its text lines.
 int estimatedResolution(const cv::Mat &grey);
 
-// Reads the text lines of an 8-bit grey or BGR picture, top to bottom, each
-// with its bounding box in the picture's pixels. False with `error` set when
-// the recogniser cannot start or the picture is unusable.
+// Reads the text lines of an 8-bit grey or BGR picture in reading order (top
+// to bottom, a column before the one to its right; a page laid a few degrees
+// askew is levelled first), each with its bounding box in the picture's
+// pixels. False with `error` set when the recogniser cannot start or the
+// picture is unusable.
 bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *error);
