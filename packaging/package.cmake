@@ -48,4 +48,5 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
   "fonts-wqy-microhei | fonts-noto-cjk, libqt5multimedia5-plugins, qttranslations5-l10n, tesseract-ocr-chi-sim")
 set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian-layout.cmake)
 include(CPack)
