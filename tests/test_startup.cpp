@@ -3,6 +3,7 @@
 #include "mainwindow/startup.h"
 #include "support/avifile.h"
 #include "support/fakedeviceprobe.h"
+#include "support/simulatedcameras.h"
 #include "support/workingdir.h"
 #include "support/xvfbserver.h"
 
@@ -62,7 +63,7 @@ bool startOnDemoScene(QProcess &vorlant, const XvfbServer &x, const ScopedWorkin
         env.insert("HOME", wd.path());
     if (!commands.isEmpty()) {
         env.insert("XDG_RUNTIME_DIR", wd.path());
-        env.insert("LD_PRELOAD", qEnvironmentVariable("VORLANT_GUI_DRIVER"));
+        env.insert("LD_PRELOAD", QString::fromLocal8Bit(preloadAfterSanitizer(qgetenv("VORLANT_GUI_DRIVER"))));
         env.insert("VORLANT_GUI_COMMANDS", commands);
     }
     vorlant.setProcessEnvironment(env);

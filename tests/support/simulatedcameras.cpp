@@ -63,11 +63,15 @@ void SimulatedCameras::preload(int, char **argv)
     const QByteArray library = V4L2SIM_LIBRARY;
     if (!QFile::exists(QString::fromLocal8Bit(library)) || qEnvironmentVariableIsSet("V4L2SIM_TRIED"))
         return; // the tests that need it skip
-    QByteArray preload = sanitizerRuntime();
-    preload += (preload.isEmpty() ? "" : " ") + library;
-    qputenv(kPreloadVariable, preload);
+    qputenv(kPreloadVariable, preloadAfterSanitizer(library));
     qputenv("V4L2SIM_TRIED", "1");
     execv("/proc/self/exe", argv);
+}
+
+QByteArray preloadAfterSanitizer(const QByteArray &libraries)
+{
+    const QByteArray runtime = sanitizerRuntime();
+    return runtime.isEmpty() ? libraries : runtime + ' ' + libraries;
 }
 
 bool SimulatedCameras::isLoaded()

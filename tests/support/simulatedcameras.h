@@ -7,6 +7,10 @@
 
 #include <memory>
 
+// An LD_PRELOAD value for a child: the sanitizer's runtime of this build, if
+// any, must come before any other preloaded library.
+QByteArray preloadAfterSanitizer(const QByteArray &libraries);
+
 // The Video4Linux2 nodes played by tests/v4l2sim, for tests that run the real
 // discovery and the real OpenCV capture path. Each object starts from plugged-in
 // nodes without faults and sees only what was recorded since it was made.
