@@ -124,6 +124,52 @@ cv::Mat evenlyLit(const cv::Mat &grey)
 
 } // namespace
 
+QString withSpacesOf(const QString &text, const QString &spaced)
+{
+    QString a, b;
+    std::vector<bool> spaceAfter; // in `spaced`, after each of its characters
+    for (const QChar c : text)
+        if (!c.isSpace())
+            a += c;
+    for (const QChar c : spaced) {
+        if (!c.isSpace()) {
+            b += c;
+            spaceAfter.push_back(false);
+        } else if (!b.isEmpty()) {
+            spaceAfter.back() = true;
+        }
+    }
+    // Edit distances of the tails, a[i..] against b[j..].
+    const int n = a.size(), m = b.size();
+    std::vector<int> cost(static_cast<size_t>(n + 1) * (m + 1));
+    const auto at = [&](int i, int j) -> int & { return cost[static_cast<size_t>(i) * (m + 1) + j]; };
+    for (int i = n; i >= 0; --i)
+        for (int j = m; j >= 0; --j)
+            at(i, j) = i == n   ? m - j
+                       : j == m ? n - i
+                                : std::min({at(i + 1, j) + 1, at(i, j + 1) + 1, at(i + 1, j + 1) + (a[i] != b[j])});
+    // A space goes between two characters of `text` where the same two stand
+    // side by side in `spaced` with a space between them.
+    QString out;
+    int i = 0, j = 0;
+    while (i < n) {
+        const bool same = j < m && a[i] == b[j];
+        if (j < m && at(i, j) == at(i + 1, j + 1) + (same ? 0 : 1)) {
+            out += a[i];
+            if (same && spaceAfter[j] && i + 1 < n && j + 1 < m && a[i + 1] == b[j + 1] &&
+                at(i + 1, j + 1) == at(i + 2, j + 2))
+                out += QLatin1Char(' ');
+            ++i;
+            ++j;
+        } else if (at(i, j) == at(i + 1, j) + 1) {
+            out += a[i++];
+        } else {
+            ++j;
+        }
+    }
+    return tidyRecognisedSpacing(out);
+}
+
 int estimatedResolution(const cv::Mat &grey)
 {
     if (grey.empty())
@@ -393,7 +439,9 @@ QString readImage(tesseract::TessBaseAPI &api, const cv::Mat &image, double scal
 // Reads one line on its own. With wide margins Chinese print is read best,
 // but the spaces between Latin words are the recogniser's guess and some go
 // missing ("foxjumps"): a line mostly in Latin script is read again with the
-// narrow margins of the lines the recogniser learnt from.
+// narrow margins of the lines the recogniser learnt from, and its spaces are
+// put between the characters of the first reading. Its characters are not
+// kept: at those margins it misreads more of them, Chinese ones above all.
 QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect &line, int lineHeight, int resolution)
 {
     double scale = 1.0;
@@ -402,7 +450,7 @@ QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rec
         return text;
     const QString words =
         readImage(api, lineImage(even, line, lineHeight, kLatinLineMargin, &scale), scale, resolution);
-    return words.isEmpty() ? text : words;
+    return words.isEmpty() ? text : withSpacesOf(text, words);
 }
 
 // A run of rows too tall for one line: one line of large print is read as
