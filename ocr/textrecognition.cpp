@@ -27,11 +27,14 @@ constexpr int kLeastResolution = 70;
 constexpr int kMostResolution = 600;
 constexpr int kUnknownResolution = 300;
 // Each line is cut out with this share of its height as white margin all
-// round and handed over this tall; the recogniser halves it (smoothing as it
-// shrinks) to the height its network reads. Tighter or looser margins, or a
-// line handed over at the network's own height, misread more characters.
+// round and handed over at each of these heights; the recogniser shrinks it
+// (smoothing as it does) to the height its network reads, and the reading it
+// is surest of is kept: which height reads a face best differs from line to
+// line, and a b/w capture's broken strokes come out differently at each.
+// Tighter or looser margins, or a line handed over at the network's own
+// height, misread more characters.
 constexpr double kLineMargin = 0.3;
-constexpr int kHandedLineHeight = 96;
+constexpr int kHandedLineHeights[] = {96, 120, 144};
 // A line mostly in Latin script is read again with narrower margins, at
 // which the recogniser keeps the spaces between words.
 constexpr double kLatinLineMargin = 0.1;
@@ -391,7 +394,7 @@ std::vector<cv::Rect> joinSlivers(const std::vector<cv::Rect> &cut, int lineHeig
 
 // One line cut out with white margins and scaled to the height it is handed
 // over at, by `scale`.
-cv::Mat lineImage(const cv::Mat &even, cv::Rect line, int lineHeight, double margins, double *scale)
+cv::Mat lineImage(const cv::Mat &even, cv::Rect line, int lineHeight, double margins, int height, double *scale)
 {
     if (line.height < kShortLine * lineHeight) {
         const int grown = std::min(lineHeight, line.br().y);
@@ -400,10 +403,9 @@ cv::Mat lineImage(const cv::Mat &even, cv::Rect line, int lineHeight, double mar
     const int margin = std::max(1, static_cast<int>(std::lround(margins * line.height)));
     cv::Mat padded(line.height + 2 * margin, line.width + 2 * margin, CV_8U, cv::Scalar(255));
     even(line).copyTo(padded(cv::Rect(margin, margin, line.width, line.height)));
-    *scale = static_cast<double>(kHandedLineHeight) / padded.rows;
+    *scale = static_cast<double>(height) / padded.rows;
     cv::Mat handed;
-    cv::resize(padded, handed,
-               cv::Size(std::max(1, static_cast<int>(std::lround(padded.cols * *scale))), kHandedLineHeight), 0, 0,
+    cv::resize(padded, handed, cv::Size(std::max(1, static_cast<int>(std::lround(padded.cols * *scale))), height), 0, 0,
                *scale < 1.0 ? cv::INTER_AREA : cv::INTER_CUBIC);
     return handed;
 }
@@ -428,12 +430,17 @@ bool mostlyLatin(const QString &text)
     return latin > other;
 }
 
-QString readImage(tesseract::TessBaseAPI &api, const cv::Mat &image, double scale, int resolution)
+// The text of one line image, and how sure the recogniser is of it (0 to 100).
+QString readImage(tesseract::TessBaseAPI &api, const cv::Mat &image, double scale, int resolution,
+                  int *confidence = nullptr)
 {
     api.SetPageSegMode(tesseract::PSM_RAW_LINE);
     api.SetImage(image.data, image.cols, image.rows, 1, static_cast<int>(image.step));
     api.SetSourceResolution(std::max(kLeastResolution, static_cast<int>(std::lround(resolution * scale))));
-    return recognisedText(api);
+    const QString text = recognisedText(api);
+    if (confidence)
+        *confidence = api.MeanTextConf();
+    return text;
 }
 
 // Reads one line on its own. With wide margins Chinese print is read best,
@@ -445,11 +452,21 @@ QString readImage(tesseract::TessBaseAPI &api, const cv::Mat &image, double scal
 QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect &line, int lineHeight, int resolution)
 {
     double scale = 1.0;
-    const QString text = readImage(api, lineImage(even, line, lineHeight, kLineMargin, &scale), scale, resolution);
+    QString text;
+    int surest = -1;
+    for (const int height : kHandedLineHeights) {
+        int confidence = 0;
+        const QString read = readImage(api, lineImage(even, line, lineHeight, kLineMargin, height, &scale), scale,
+                                       resolution, &confidence);
+        if (confidence > surest) {
+            surest = confidence;
+            text = read;
+        }
+    }
     if (!mostlyLatin(text))
         return text;
-    const QString words =
-        readImage(api, lineImage(even, line, lineHeight, kLatinLineMargin, &scale), scale, resolution);
+    const QString words = readImage(
+        api, lineImage(even, line, lineHeight, kLatinLineMargin, kHandedLineHeights[0], &scale), scale, resolution);
     return words.isEmpty() ? text : withSpacesOf(text, words);
 }
 
