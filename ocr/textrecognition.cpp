@@ -26,15 +26,18 @@ constexpr double kEdgeShare = 0.05;
 constexpr int kLeastResolution = 70;
 constexpr int kMostResolution = 600;
 constexpr int kUnknownResolution = 300;
-// Each line is cut out with this share of its height as white margin all
-// round and handed over at each of these heights; the recogniser shrinks it
-// (smoothing as it does) to the height its network reads, and the reading it
-// is surest of is kept: which height reads a face best differs from line to
-// line, and a b/w capture's broken strokes come out differently at each.
-// Tighter or looser margins, or a line handed over at the network's own
-// height, misread more characters.
-constexpr double kLineMargin = 0.3;
-constexpr int kHandedLineHeights[] = {96, 120, 144};
+// Each line is cut out with a share of its height as white margin all round
+// and handed over at a height in pixels, in each of these ways; the
+// recogniser shrinks it (smoothing as it does) to the height its network
+// reads, and the reading it is surest of is kept: which way reads a face
+// best differs from line to line, and a b/w capture's broken strokes come
+// out differently in each. Much tighter or looser margins, or a line handed
+// over at the network's own height, misread more characters.
+struct LineCut {
+    double margin;
+    int height;
+};
+constexpr LineCut kLineCuts[] = {{0.3, 96}, {0.3, 120}, {0.3, 144}, {0.2, 96}};
 // A line mostly in Latin script is read again with narrower margins, at
 // which the recogniser keeps the spaces between words.
 constexpr double kLatinLineMargin = 0.1;
@@ -454,9 +457,9 @@ QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rec
     double scale = 1.0;
     QString text;
     int surest = -1;
-    for (const int height : kHandedLineHeights) {
+    for (const LineCut &cut : kLineCuts) {
         int confidence = 0;
-        const QString read = readImage(api, lineImage(even, line, lineHeight, kLineMargin, height, &scale), scale,
+        const QString read = readImage(api, lineImage(even, line, lineHeight, cut.margin, cut.height, &scale), scale,
                                        resolution, &confidence);
         if (confidence > surest) {
             surest = confidence;
@@ -466,7 +469,7 @@ QString readLine(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rec
     if (!mostlyLatin(text))
         return text;
     const QString words = readImage(
-        api, lineImage(even, line, lineHeight, kLatinLineMargin, kHandedLineHeights[0], &scale), scale, resolution);
+        api, lineImage(even, line, lineHeight, kLatinLineMargin, kLineCuts[0].height, &scale), scale, resolution);
     return words.isEmpty() ? text : withSpacesOf(text, words);
 }
 
