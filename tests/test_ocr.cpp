@@ -22,6 +22,8 @@ private slots:
     void workerOutputRoundTrip_data();
     void workerOutputRoundTrip();
     void queueReadsPagesAndReportsFailures();
+    void latinSpacingJoinsTheBetterCharacters_data();
+    void latinSpacingJoinsTheBetterCharacters();
     void resolutionForTesseract_data();
     void resolutionForTesseract();
     void workerReadsWithEitherEngine_data();
@@ -31,6 +33,32 @@ private slots:
     void workerTrustedNoFurtherThanNeeded_data();
     void workerTrustedNoFurtherThanNeeded();
 };
+
+void TestOcr::latinSpacingJoinsTheBetterCharacters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("spaced");
+    QTest::addColumn<QString>("joined");
+
+    QTest::newRow("words parted") << "Thequick brownfox" << "The quick brown fox" << "The quick brown fox";
+    QTest::newRow("Chinese kept from the first reading")
+        << QStringLiteral("注:以上各篇选自GuwenGuanzhi第7卷") << QStringLiteral("注:以上各简选自Guwen Guanzhi第7卷")
+        << QStringLiteral("注:以上各篇选自Guwen Guanzhi第7卷");
+    QTest::newRow("misread word, its space kept") << "reprinted2019" << "frebfrinted 2019" << "reprinted 2019";
+    QTest::newRow("no space beside a misread letter") << "foxjumps" << "fox iumps" << "foxjumps";
+    QTest::newRow("none between Chinese characters") << QStringLiteral("中文字") << QStringLiteral("中 文 字")
+                                                     << QStringLiteral("中文字");
+}
+
+// A Latin line is read twice; the second reading's misread characters must
+// not reach the page's text, nor may its spaces fall inside a word.
+void TestOcr::latinSpacingJoinsTheBetterCharacters()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, spaced);
+    QFETCH(QString, joined);
+    QCOMPARE(withSpacesOf(text, spaced), joined);
+}
 
 void TestOcr::resolutionForTesseract_data()
 {
