@@ -9,7 +9,7 @@ QSize fittedPictureSize(QSize frame, QSize widget);
 
 // The frame scaled down to `target` by area averaging (the same filter as Qt's
 // smooth scaling) as an RGB32 picture that blits without conversion. Works
-// straight on the pixels of RGB888, RGB32 and grey pictures; anything else,
+// straight on the pixels of RGB888 and grey pictures; anything else,
 // and any enlargement, goes through QImage::scaled. The pixels of `buffer` are
 // reused when it is an unshared RGB32 picture of the target size, which spares
 // the page faults of a fresh allocation on every camera picture.
