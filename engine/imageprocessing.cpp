@@ -66,9 +66,12 @@ void ImageProcessing::dispose(ImageProcessing *session)
     // A parent must not delete it while its thread still runs.
     session->setParent(nullptr);
     connect(session, &QThread::finished, session, &QObject::deleteLater);
+    connect(session, &QThread::finished, session, [] { tsanhandover::threadEnds(); }, Qt::DirectConnection);
     session->end();
-    if (session->wait(0))
+    if (session->wait(0)) {
+        tsanhandover::threadEnded();
         delete session;
+    }
 }
 
 void ImageProcessing::setFrameSourceFactory(FrameSourceFactory factory)

@@ -95,6 +95,18 @@ void takenFromPool()
     __tsan_acquire(&g_poolJobs);
 }
 
+// Through the queued-call point, so that a deleteLater() queued by finished()
+// takes it over when it is delivered.
+void threadEnds()
+{
+    __tsan_release(&g_queuedCalls);
+}
+
+void threadEnded()
+{
+    __tsan_acquire(&g_queuedCalls);
+}
+
 } // namespace tsanhandover
 
 #endif

@@ -29,6 +29,12 @@ public:
 // in the job, before it reads anything it was given.
 void handToPool();
 void takenFromPool();
+
+// A QThread ends under Qt's own locks: QThread::wait() on a thread that has
+// already finished sees none that TSan knows. threadEnds() in a direct slot
+// of finished(), connected last; threadEnded() once wait() says it finished.
+void threadEnds();
+void threadEnded();
 #else
 inline void install() {}
 
@@ -40,6 +46,8 @@ public:
 
 inline void handToPool() {}
 inline void takenFromPool() {}
+inline void threadEnds() {}
+inline void threadEnded() {}
 #endif
 
 } // namespace tsanhandover
