@@ -73,25 +73,25 @@ template <typename... Visitors>
 Overloaded(Visitors...) -> Overloaded<Visitors...>;
 
 // Whether each kind of member takes each kind of factory value.
-constexpr bool factoryFits(const SettingSpec &spec)
+constexpr bool factoryFits(const SettingRow &row)
 {
-    switch (spec.member.index()) {
+    switch (row.member.index()) {
     case 0: // int
-        return std::holds_alternative<int>(spec.factory);
+        return std::holds_alternative<int>(row.factory);
     case 1: // bool
-        return std::holds_alternative<bool>(spec.factory);
+        return std::holds_alternative<bool>(row.factory);
     case 2: // QString
-        return std::holds_alternative<const char *>(spec.factory) ||
-               std::holds_alternative<HomeWorkDirectory>(spec.factory);
+        return std::holds_alternative<const char *>(row.factory) ||
+               std::holds_alternative<HomeWorkDirectory>(row.factory);
     default: // optional<bool>
-        return std::holds_alternative<std::nullopt_t>(spec.factory);
+        return std::holds_alternative<std::nullopt_t>(row.factory);
     }
 }
 
 constexpr bool everyFactoryFits()
 {
-    for (const SettingSpec &spec : kSettings) {
-        if (!factoryFits(spec))
+    for (const SettingRow &row : kSettings) {
+        if (!factoryFits(row))
             return false;
     }
     return true;
@@ -120,24 +120,24 @@ constexpr bool eachSettingOnce()
 }
 static_assert(eachSettingOnce(), "two settings share a key or a member");
 
-void applyFactory(const SettingSpec &spec, ConfigValues &v)
+void applyFactory(const SettingRow &row, ConfigValues &v)
 {
     std::visit(Overloaded{
-                   [&](int ConfigValues::*m) { v.*m = std::get<int>(spec.factory); },
-                   [&](bool ConfigValues::*m) { v.*m = std::get<bool>(spec.factory); },
+                   [&](int ConfigValues::*m) { v.*m = std::get<int>(row.factory); },
+                   [&](bool ConfigValues::*m) { v.*m = std::get<bool>(row.factory); },
                    [&](QString ConfigValues::*m) {
-                       v.*m = std::holds_alternative<HomeWorkDirectory>(spec.factory)
+                       v.*m = std::holds_alternative<HomeWorkDirectory>(row.factory)
                                   ? Config::defaultWorkDirectory()
-                                  : QString::fromUtf8(std::get<const char *>(spec.factory));
+                                  : QString::fromUtf8(std::get<const char *>(row.factory));
                    },
                    [&](std::optional<bool> ConfigValues::*m) { (v.*m).reset(); },
                },
-               spec.member);
+               row.member);
 }
 
-void readSetting(const QSettings &s, const SettingSpec &spec, ConfigValues &v)
+void readSetting(const QSettings &s, const SettingRow &row, ConfigValues &v)
 {
-    const QString key = QString::fromLatin1(spec.key);
+    const QString key = QString::fromLatin1(row.key);
     std::visit(Overloaded{
                    [&](int ConfigValues::*m) { v.*m = readInt(s, key); },
                    [&](bool ConfigValues::*m) { v.*m = readBool(s, key); },
@@ -146,11 +146,11 @@ void readSetting(const QSettings &s, const SettingSpec &spec, ConfigValues &v)
                        v.*m = s.contains(key) ? std::optional<bool>(readBool(s, key)) : std::nullopt;
                    },
                },
-               spec.member);
+               row.member);
 }
 
 // The value the file holds for a setting; nothing when it stays out of the file.
-std::optional<QVariant> storedValue(const SettingSpec &spec, const ConfigValues &v)
+std::optional<QVariant> storedValue(const SettingRow &row, const ConfigValues &v)
 {
     return std::visit(Overloaded{
                           [&](int ConfigValues::*m) { return std::optional<QVariant>(v.*m); },
@@ -160,14 +160,14 @@ std::optional<QVariant> storedValue(const SettingSpec &spec, const ConfigValues 
                               return v.*m ? std::optional<QVariant>(*(v.*m)) : std::nullopt;
                           },
                       },
-                      spec.member);
+                      row.member);
 }
 
-const SettingSpec *findSetting(const QString &key)
+const SettingRow *findSetting(const QString &key)
 {
-    for (const SettingSpec &spec : kSettings) {
-        if (key == QLatin1String(spec.key))
-            return &spec;
+    for (const SettingRow &row : kSettings) {
+        if (key == QLatin1String(row.key))
+            return &row;
     }
     return nullptr;
 }
@@ -250,8 +250,8 @@ QString Config::defaultWorkDirectory()
 ConfigValues factorySettings()
 {
     ConfigValues v;
-    for (const SettingSpec &spec : kSettings)
-        applyFactory(spec, v);
+    for (const SettingRow &row : kSettings)
+        applyFactory(row, v);
     return v;
 }
 
@@ -264,9 +264,9 @@ Config::Config()
 void Config::init()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const SettingSpec &spec : kSettings) {
-        if (spec.onReset == OnReset::Restore)
-            applyFactory(spec, *this);
+    for (const SettingRow &row : kSettings) {
+        if (row.onReset == OnReset::Restore)
+            applyFactory(row, *this);
     }
 }
 
@@ -278,8 +278,8 @@ void Config::load()
     } else {
         const QSettings s(fileName, QSettings::IniFormat);
         ConfigValues read;
-        for (const SettingSpec &spec : kSettings)
-            readSetting(s, spec, read);
+        for (const SettingRow &row : kSettings)
+            readSetting(s, row, read);
         update([&read](ConfigValues &v) { v = read; });
     }
     // An empty name is left alone here: it is resolved to the default where files are written.
@@ -291,9 +291,9 @@ bool Config::save()
 {
     const ConfigValues v = snapshot();
     Values values;
-    for (const SettingSpec &spec : kSettings) {
-        if (const std::optional<QVariant> value = storedValue(spec, v))
-            values.append({QString::fromLatin1(spec.key), *value});
+    for (const SettingRow &row : kSettings) {
+        if (const std::optional<QVariant> value = storedValue(row, v))
+            values.append({QString::fromLatin1(row.key), *value});
     }
     return writeFile(values, {}, false);
 }
@@ -309,12 +309,12 @@ bool Config::saveKeys(const QStringList &keys)
     Values values;
     QStringList removed;
     for (const QString &key : keys) {
-        const SettingSpec *spec = findSetting(key);
-        if (!spec) {
+        const SettingRow *row = findSetting(key);
+        if (!row) {
             qCDebug(lcSettings) << "not a setting:" << key;
             return false;
         }
-        if (const std::optional<QVariant> value = storedValue(*spec, v))
+        if (const std::optional<QVariant> value = storedValue(*row, v))
             values.append({key, *value});
         else
             removed << key;
@@ -344,8 +344,8 @@ bool Config::writeFile(const Values &values, const QStringList &removed, bool ke
         kept = current.readAll();
         // The settings that are there now must still be there afterwards.
         const QSettings before(target, QSettings::IniFormat);
-        for (const SettingSpec &spec : kSettings) {
-            const QString key = QString::fromLatin1(spec.key);
+        for (const SettingRow &row : kSettings) {
+            const QString key = QString::fromLatin1(row.key);
             if (before.contains(key) && !removed.contains(key))
                 required.insert(key);
         }

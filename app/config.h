@@ -70,7 +70,7 @@ using SettingFactory = std::variant<int, bool, const char *, std::nullopt_t, Hom
 // Whether "默认设置" puts the factory value back or leaves the setting as it is.
 enum class OnReset { Restore, Keep };
 
-struct SettingSpec {
+struct SettingRow {
     const char *key;
     SettingMember member;
     SettingFactory factory;
@@ -78,7 +78,7 @@ struct SettingSpec {
 };
 
 // Every persisted setting: the one place that names its key and factory value.
-inline constexpr SettingSpec kSettings[] = {
+inline constexpr SettingRow kSettings[] = {
     {"camera/index", &ConfigValues::cameraIndex, 0, OnReset::Keep},
     {"camera/exposure", &ConfigValues::cameraExposure, -3},
     {"image/fourcc", &ConfigValues::imageFourcc, 0},
@@ -116,9 +116,9 @@ inline constexpr SettingSpec kSettings[] = {
 template <typename T>
 constexpr const char *settingKey(T ConfigValues::*member)
 {
-    for (const SettingSpec &spec : kSettings) {
-        if (const auto *held = std::get_if<T ConfigValues::*>(&spec.member); held && *held == member)
-            return spec.key;
+    for (const SettingRow &row : kSettings) {
+        if (const auto *held = std::get_if<T ConfigValues::*>(&row.member); held && *held == member)
+            return row.key;
     }
     return nullptr;
 }

@@ -380,8 +380,8 @@ private slots:
         QFETCH(QVariantMap, stored);
 
         // A setting added to the store must be added to the row that changes them all.
-        for (const SettingSpec &spec : kSettings)
-            QVERIFY2(stored.size() == 1 || stored.contains(spec.key), spec.key);
+        for (const SettingRow &row : kSettings)
+            QVERIFY2(stored.size() == 1 || stored.contains(row.key), row.key);
         ScopedWorkingDir dir;
         storeSettings(stored);
         QVERIFY(Cache::config->save());
