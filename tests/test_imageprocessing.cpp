@@ -525,9 +525,7 @@ private slots:
         QTest::addColumn<QSize>("shown");
         QTest::addColumn<QSize>("preview");
         QTest::newRow("drawn at 300x225") << true << QSize(300, 225) << QSize(320, 240);
-        QTest::newRow("drawn at 600x450") << true << QSize(600, 450) << QSize(640, 480);
         QTest::newRow("drawn at 700x525") << true << QSize(700, 525) << QSize(1280, 960);
-        QTest::newRow("drawn at a size not known") << true << QSize() << QSize(1280, 960);
         QTest::newRow("a camera giving pixels") << false << QSize(300, 225) << QSize(1280, 960);
     }
 

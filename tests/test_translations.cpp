@@ -102,7 +102,6 @@ private slots:
         QTest::addColumn<QString>("language");
         QTest::newRow("American English") << QStringList{"en-US"} << "en";
         QTest::newRow("British English, underscore") << QStringList{"en_GB"} << "en";
-        QTest::newRow("Simplified Chinese") << QStringList{"zh-CN"} << "";
         QTest::newRow("Chinese before English") << QStringList{"zh-Hans-CN", "en-US"} << "";
         QTest::newRow("German, then English") << QStringList{"de-DE", "en-US"} << "en";
         QTest::newRow("German only") << QStringList{"de-DE"} << "";
@@ -182,16 +181,14 @@ private slots:
         QFile(wd.file("blocked")).open(QIODevice::WriteOnly);
         Cache::config->init();
         Cache::config->update([&wd](ConfigValues &v) { v.userDocumentsLocation = wd.file("blocked"); });
-        QImage photo(40, 30, QImage::Format_RGB32);
-        photo.fill(Qt::white);
-        QVERIFY(photo.save(wd.file("a.png")));
         InterfaceLanguage language;
         QCOMPARE(language.install(QLocale(QStringLiteral("en_US")), translationsDirectory()), QString("en"));
 
         MessageBoxCloser boxes;
         ImageMergingDialog dialog;
         dialog.show();
-        dialog.setImage({wd.file("a.png"), wd.file("a.png")});
+        const QString photo = m_media.filePath(QStringLiteral("camera.png"));
+        dialog.setImage({photo, photo});
         dialog.findChild<QPushButton *>(QStringLiteral("btnSave"))->click();
         QCOMPARE(boxes.seen.size(), 1);
         QVERIFY2(boxes.seen.at(0).startsWith("Warning|") &&
