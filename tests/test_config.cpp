@@ -362,8 +362,6 @@ private slots:
         ScopedWorkingDir wd;
         writeFile(wd.file("system.ini"), "[image]\nquality=42\n");
         QCOMPARE(Cache::config->imageQuality, 42);
-        Cache::cameras->append(CameraInfo());
-        QCOMPARE(Cache::cameras->size(), 1);
     }
 
     void saveKeepsModeAndWritesThroughLinks_data()
