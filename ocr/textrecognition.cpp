@@ -55,6 +55,8 @@ constexpr double kTallLine = 1.8;
 // A line shorter than this share of the others (a lone full stop, a row of
 // dots) is read at their height, from its foot up, not blown up to fill it.
 constexpr double kShortLine = 0.6;
+// A lone mark is read after the line before it, an eighth of a line's height on.
+constexpr int kMarkGapShare = 8;
 // A short sliver this close to a line, the two no taller than this, is part of it.
 constexpr double kJoinedLine = 1.3;
 // Noise: specks no wider or taller than a twelfth of a line, within these
@@ -522,6 +524,56 @@ void readBlock(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect 
     } while (it->Next(level));
 }
 
+// What `joined` reads beyond `before`: `before` aligned, with the fewest
+// edits, against the start of `joined`, spaces aside.
+QString readBeyond(const QString &before, const QString &joined)
+{
+    QString a, b;
+    for (const QChar c : before)
+        if (!c.isSpace())
+            a += c;
+    for (const QChar c : joined)
+        if (!c.isSpace())
+            b += c;
+    // Edits from a[0..i) to each b[0..j), row by row.
+    std::vector<int> row(static_cast<size_t>(b.size()) + 1);
+    for (int j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    int end = b.size();
+    for (int j = b.size(); j >= 0; --j)
+        if (row[j] < row[end])
+            end = j;
+    return b.mid(end);
+}
+
+// A lone mark, a full stop wrapped onto a line of its own, is read in a line
+// image of its own as some character or other: the recogniser knows a mark
+// by the characters it follows. It is read set after the line before it,
+// foot to foot, and that line's reading taken off the front.
+QString readLoneMark(tesseract::TessBaseAPI &api, const cv::Mat &even, const cv::Rect &before,
+                     const QString &beforeText, const cv::Rect &mark, int lineHeight, int resolution)
+{
+    const int gap = std::max(1, lineHeight / kMarkGapShare);
+    const int height = std::max(before.height, mark.height);
+    cv::Mat joined(height, before.width + gap + mark.width, CV_8U, cv::Scalar(255));
+    even(before).copyTo(joined(cv::Rect(0, height - before.height, before.width, before.height)));
+    even(mark).copyTo(joined(cv::Rect(before.width + gap, height - mark.height, mark.width, mark.height)));
+    const LineCut &cut = kLineCuts[0];
+    double scale = 1.0;
+    const cv::Mat image =
+        lineImage(joined, cv::Rect(0, 0, joined.cols, joined.rows), lineHeight, cut.margin, cut.height, &scale);
+    return readBeyond(beforeText, readImage(api, image, scale, resolution));
+}
+
 } // namespace
 
 bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *error)
@@ -560,12 +612,17 @@ bool recogniseTextLines(const cv::Mat &picture, QList<OcrLine> *lines, QString *
     cutIntoLines(ink, cv::Rect(0, 0, ink.cols, ink.rows), lineHeight, 0, &cut, &blocks);
     auto block = blocks.cbegin();
     QList<OcrLine> read;
+    cv::Rect before; // the line just read, when it was read as a line
     for (const cv::Rect &line : joinSlivers(cut, lineHeight)) {
         if (line.empty()) {
             readBlock(api, even, *block++, lineHeight, resolution, &read);
+            before = cv::Rect();
             continue;
         }
-        const QString text = readLine(api, even, line, lineHeight, resolution);
+        const bool loneMark = !before.empty() && line.width < lineHeight && line.height < kShortLine * lineHeight;
+        const QString text = loneMark ? readLoneMark(api, even, before, read.last().text, line, lineHeight, resolution)
+                                      : readLine(api, even, line, lineHeight, resolution);
+        before = text.isEmpty() ? cv::Rect() : line;
         if (!text.isEmpty())
             read.append({QRect(line.x, line.y, line.width, line.height), text});
     }
