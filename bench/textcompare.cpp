@@ -1,7 +1,6 @@
 #include "textcompare.h"
 
-#include <algorithm>
-#include <vector>
+#include "engine/ocrlines.h"
 
 namespace {
 
@@ -27,27 +26,10 @@ QString comparable(const QString &text)
     return out;
 }
 
-int editDistance(const QString &a, const QString &b)
-{
-    std::vector<int> row(b.size() + 1);
-    for (int j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (int i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = i;
-        for (int j = 1; j <= b.size(); ++j) {
-            const int up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
-}
-
 } // namespace
 
 double characterErrorPercent(const QString &reference, const QString &recognised)
 {
     const QString r = comparable(reference);
-    return r.isEmpty() ? 0.0 : 100.0 * editDistance(r, comparable(recognised)) / r.size();
+    return r.isEmpty() ? 0.0 : 100.0 * editsToEachStart(r, comparable(recognised)).back() / r.size();
 }

@@ -1,5 +1,7 @@
 #include "engine/ocrlines.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isWide(QChar c)
@@ -66,4 +68,21 @@ QString tidyRecognisedSpacing(const QString &text)
         out += c;
     }
     return out;
+}
+
+std::vector<int> editsToEachStart(const QString &a, const QString &b)
+{
+    std::vector<int> row(static_cast<size_t>(b.size()) + 1);
+    for (int j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row;
 }

@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QString>
 
+#include <vector>
+
 // One line of recognised text and where it lies, in pixels of the page picture.
 struct OcrLine {
     QRect box;
@@ -26,3 +28,8 @@ bool parseOcrLines(const QByteArray &data, QList<OcrLine> *lines);
 // Drops the spaces a recogniser puts next to Chinese characters, keeping
 // those between words of Latin script.
 QString tidyRecognisedSpacing(const QString &text);
+
+// The fewest edits (insertions, deletions, substitutions) that turn all of
+// `a` into each start of `b`: element j is for b's first j characters, the
+// last one for the whole of `b`.
+std::vector<int> editsToEachStart(const QString &a, const QString &b);

@@ -535,23 +535,9 @@ QString readBeyond(const QString &before, const QString &joined)
     for (const QChar c : joined)
         if (!c.isSpace())
             b += c;
-    // Edits from a[0..i) to each b[0..j), row by row.
-    std::vector<int> row(static_cast<size_t>(b.size()) + 1);
-    for (int j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (int i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = i;
-        for (int j = 1; j <= b.size(); ++j) {
-            const int above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    int end = b.size();
-    for (int j = b.size(); j >= 0; --j)
-        if (row[j] < row[end])
-            end = j;
+    const std::vector<int> edits = editsToEachStart(a, b);
+    // Of equally close starts the longest, so that the least is left beyond.
+    const int end = static_cast<int>(edits.rend() - std::min_element(edits.rbegin(), edits.rend())) - 1;
     return b.mid(end);
 }
 
